@@ -1,0 +1,93 @@
+#include "core/export_reader.h"
+
+#include <cstring>
+
+namespace ledger {
+namespace {
+
+constexpr char kCtrlZ = '\x1A';
+
+}  // namespace
+
+bool ExportReader::Fill() {
+  if (ended_ || failed_) {
+    return false;
+  }
+  pos_ = 0;
+  len_ = std::fread(buffer_, 1, kBufferSize, stream_);
+  if (len_ == 0) {
+    (std::ferror(stream_) != 0 ? failed_ : ended_) = true;
+    return false;
+  }
+  // Ctrl-Z ends the input: nothing from it on is ever read.
+  if (const void* stop = std::memchr(buffer_, kCtrlZ, len_)) {
+    len_ = static_cast<std::size_t>(static_cast<const char*>(stop) - buffer_);
+    ended_ = true;
+  }
+  return len_ > 0;
+}
+
+bool ExportReader::NextByte(char& byte) {
+  if (pos_ == len_ && !Fill()) {
+    return false;
+  }
+  byte = buffer_[pos_++];
+  if (byte == '\r' && (pos_ < len_ || Fill()) && buffer_[pos_] == '\n') {
+    byte = '\n';  // CR LF reads as LF
+    ++pos_;
+  }
+  return true;
+}
+
+ReadResult ExportReader::Next(ExportLine& line) {
+  line = ExportLine();
+  std::size_t n = 0;
+  int field = 0;
+  std::size_t fieldLength = 0;
+  bool inText = true;
+  bool any = false;
+  char byte;
+  while (NextByte(byte)) {
+    any = true;
+    if (byte == '\n') {
+      line.endsWithLineFeed = true;
+      break;
+    }
+    if (!inText) {
+      // Nothing more of this line counts: skip to its line feed a buffer at a time.
+      const void* lf = std::memchr(buffer_ + pos_, '\n', len_ - pos_);
+      if (lf != nullptr) {
+        pos_ = static_cast<std::size_t>(static_cast<const char*>(lf) - buffer_) + 1;
+        line.endsWithLineFeed = true;
+        break;
+      }
+      pos_ = len_;
+      continue;
+    }
+    if (byte == '\0') {
+      inText = false;
+      line.hasNul = true;
+    } else if (byte == '\t') {
+      if (field + 1 == kMaxFields) {
+        inText = false;  // fields after the last slot are ignored
+      } else {
+        ++field;
+        fieldLength = 0;
+        text_[n++] = byte;
+      }
+    } else if (fieldLength < kFieldWidth - 1) {
+      text_[n++] = byte;
+      ++fieldLength;
+    }
+  }
+  if (failed_) {
+    return ReadResult::kError;
+  }
+  if (!any) {
+    return ReadResult::kEnd;
+  }
+  line.text = std::string_view(text_, n);
+  return ReadResult::kLine;
+}
+
+}  // namespace ledger

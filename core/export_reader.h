@@ -1,0 +1,56 @@
+#ifndef LEDGER_CORE_EXPORT_READER_H_
+#define LEDGER_CORE_EXPORT_READER_H_
+
+#include <cstddef>
+#include <cstdio>
+#include <string_view>
+
+#include "core/text_fields.h"
+
+namespace ledger {
+
+// One line of the export file as the conversion sees it.
+struct ExportLine {
+  // The line's text: its bytes before the line feed or the first NUL, with each TAB-separated
+  // field cut to kFieldWidth - 1 bytes and nothing after the kMaxFields-th field. Splitting it
+  // gives the same fields as splitting the whole text, and it equals a short word exactly when
+  // the whole text does. Valid until the next read.
+  std::string_view text;
+  bool endsWithLineFeed = false;  // the line was ended by a line feed, not by the input's end
+  bool hasNul = false;            // a NUL byte cut the text short
+};
+
+enum class ReadResult { kLine, kEnd, kError };
+
+// Reads an export file line by line with the same rules on every platform: a CR right before a
+// LF is dropped (any other CR stays), a Ctrl-Z byte ends the input, and a line of any length is
+// one line. Holds a fixed amount of memory, however long the lines are.
+class ExportReader {
+ public:
+  explicit ExportReader(std::FILE* stream) : stream_(stream) {}
+  ExportReader(const ExportReader&) = delete;
+  ExportReader& operator=(const ExportReader&) = delete;
+
+  // Reads the next line into `line`; kEnd at the end of the input, kError when the stream failed.
+  ReadResult Next(ExportLine& line);
+
+ private:
+  static constexpr std::size_t kBufferSize = 64 * 1024;
+  static constexpr std::size_t kTextSize = kMaxFields * kFieldWidth;
+
+  // Takes the next byte after the line-end rule into `byte`; false at the end or on an error.
+  bool NextByte(char& byte);
+  bool Fill();
+
+  std::FILE* stream_;
+  std::size_t pos_ = 0;
+  std::size_t len_ = 0;
+  bool ended_ = false;  // end of input or Ctrl-Z reached
+  bool failed_ = false;
+  char buffer_[kBufferSize];
+  char text_[kTextSize];
+};
+
+}  // namespace ledger
+
+#endif  // LEDGER_CORE_EXPORT_READER_H_

@@ -1,0 +1,44 @@
+#include "core/file_stream.h"
+
+#include <filesystem>
+#include <system_error>
+
+namespace ledger {
+
+FileStream::~FileStream() {
+  if (file_ != nullptr) {
+    std::fclose(file_);
+  }
+}
+
+bool FileStream::Open(const std::string& path, const char* mode) {
+  file_ = std::fopen(path.c_str(), mode);
+  return file_ != nullptr;
+}
+
+void FileStream::UseBuffer(char* buffer, std::size_t size) {
+  std::setvbuf(file_, buffer, _IOFBF, size);
+}
+
+bool FileStream::Write(const void* data, std::size_t size) {
+  return std::fwrite(data, size, 1, file_) == 1 && std::ferror(file_) == 0;
+}
+
+bool FileStream::Close() {
+  std::FILE* file = file_;
+  file_ = nullptr;
+  const bool flushed = std::fflush(file) == 0 && std::ferror(file) == 0;
+  return std::fclose(file) == 0 && flushed;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  // Building a path may throw (a narrow name that does not convert); such names are not compared.
+  try {
+    std::error_code error;
+    return std::filesystem::equivalent(a, b, error) && !error;
+  } catch (...) {
+    return false;
+  }
+}
+
+}  // namespace ledger

@@ -1,0 +1,41 @@
+#ifndef LEDGER_CORE_FILE_STREAM_H_
+#define LEDGER_CORE_FILE_STREAM_H_
+
+#include <cstddef>
+#include <cstdio>
+#include <string>
+
+namespace ledger {
+
+// An open C stream that is closed when it goes out of scope.
+class FileStream {
+ public:
+  FileStream() = default;
+  FileStream(const FileStream&) = delete;
+  FileStream& operator=(const FileStream&) = delete;
+  ~FileStream();
+
+  // Opens `path` in binary `mode` ("rb" or "wb"); false when it cannot be opened.
+  bool Open(const std::string& path, const char* mode);
+
+  // Gives the stream `buffer` of `size` bytes, which must outlive the stream.
+  void UseBuffer(char* buffer, std::size_t size);
+
+  // Writes `size` bytes as one item; false when the item did not go out or the stream is in error.
+  bool Write(const void* data, std::size_t size);
+
+  // Flushes and closes; false when the last buffered bytes could not be handed to the file.
+  bool Close();
+
+  std::FILE* get() const { return file_; }
+
+ private:
+  std::FILE* file_ = nullptr;
+};
+
+// True when both paths name one existing file (through links or other spellings too).
+bool SameFile(const std::string& a, const std::string& b);
+
+}  // namespace ledger
+
+#endif  // LEDGER_CORE_FILE_STREAM_H_

@@ -1,0 +1,39 @@
+#ifndef LEDGER_CORE_NOTICE_H_
+#define LEDGER_CORE_NOTICE_H_
+
+#include <string>
+
+namespace ledger {
+
+enum class NoticeKind { kInformation, kWarning };
+
+// What a conversion run tells the user: one per started run.
+struct Notice {
+  NoticeKind kind = NoticeKind::kInformation;
+  std::string text;     // the message; a warning carries a file's path here
+  std::string caption;  // the message box's title
+};
+
+// Receives the run's one notice; returns once the user has seen it.
+class NoticeSink {
+ public:
+  virtual ~NoticeSink() = default;
+  // Shows `notice`; must not throw.
+  virtual void Show(const Notice& notice) = 0;
+};
+
+// The fixed texts of the run's notices.
+inline constexpr const char kNoticeCaption[] = "Convert Ledger Files";
+inline constexpr const char kSuccessText[] =
+    "File successfully converted.\n\nYou should now run the File>Import option in Ombrellin to "
+    "import your data.";
+inline constexpr const char kInvalidFormatText[] =
+    "Invalid file format.\n\nPlease re-export your data from Vantorel and try again.";
+inline constexpr const char kCreateFailedCaption[] = "Unable to create file";
+inline constexpr const char kWriteFailedCaption[] = "Unable to write file";
+inline constexpr const char kOpenFailedCaption[] = "Unable to open file";
+inline constexpr const char kReadFailedCaption[] = "Unable to read file";
+
+}  // namespace ledger
+
+#endif  // LEDGER_CORE_NOTICE_H_

@@ -1,0 +1,30 @@
+#ifndef LEDGER_CORE_RECORDS_H_
+#define LEDGER_CORE_RECORDS_H_
+
+#include <cstddef>
+
+#include "core/text_fields.h"
+
+namespace ledger {
+
+inline constexpr std::size_t kRecordSize = 512;
+
+// One 512-byte record of CPERW.DAT. A raw buffer: the layout's copies overlap.
+struct ScoutRecord {
+  unsigned char bytes[kRecordSize];
+};
+
+// One 512-byte record of APERW.DAT.
+struct AdultRecord {
+  unsigned char bytes[kRecordSize];
+};
+
+// Clears `record` and copies the scout fields of `fields` into it in layout order.
+void BuildScoutRecord(const FieldTable& fields, ScoutRecord& record);
+
+// Clears `record`, copies the adult fields of `fields` into it and sets the flag word.
+void BuildAdultRecord(const FieldTable& fields, AdultRecord& record);
+
+}  // namespace ledger
+
+#endif  // LEDGER_CORE_RECORDS_H_
