@@ -70,7 +70,7 @@ wait_window() {
     id=$(xdotool search --all --onlyvisible --pid "$app_pid" --name "^${title}\$" 2>/dev/null |
       head -1 || true)
     [ -n "$id" ] && break
-    kill -0 "$app_pid" 2>/dev/null || fail "the program ended while waiting for \"$title\""
+    app_running || fail "the program ended (status $app_status) while waiting for \"$title\""
     [ $SECONDS -lt $deadline ] || fail "no window \"$title\" within ${timeout_seconds}s"
     sleep 0.2
   done
@@ -120,7 +120,15 @@ wait_app_exit() {
   fi
 }
 
+# Succeeds while the program runs; once it has ended, sets app_status to its exit status.
+app_running() {
+  kill -0 "$app_pid" 2>/dev/null && return 0
+  app_status=0
+  wait "$app_pid" 2>/dev/null || app_status=$?
+  return 1
+}
+
 # Fails unless the program is still running.
 expect_running() {
-  kill -0 "$app_pid" 2>/dev/null || fail "the program ended: $*"
+  app_running || fail "the program ended (status $app_status): $*"
 }
