@@ -105,13 +105,15 @@ void MessageBoxSink::Show(const Notice& notice) {
       parent_, static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT), type,
       GTK_BUTTONS_OK, "%s", text.get());
   gtk_window_set_title(GTK_WINDOW(box), caption.get());
-  // GTK 3 draws no icon for a message type of its own; the image property still shows one.
+  // GTK 3 draws no icon for a message type of its own; the image property still shows one, but
+  // resets the type, which assistive technologies read, so the type is set again after it.
   GtkWidget* icon = gtk_image_new_from_icon_name(
       type == GTK_MESSAGE_WARNING ? "dialog-warning" : "dialog-information", GTK_ICON_SIZE_DIALOG);
   gtk_widget_show(icon);
   G_GNUC_BEGIN_IGNORE_DEPRECATIONS
   gtk_message_dialog_set_image(GTK_MESSAGE_DIALOG(box), icon);
   G_GNUC_END_IGNORE_DEPRECATIONS
+  g_object_set(box, "message-type", type, nullptr);
   gtk_dialog_set_default_response(GTK_DIALOG(box), GTK_RESPONSE_OK);
   gtk_dialog_run(GTK_DIALOG(box));
   gtk_widget_destroy(box);
