@@ -70,7 +70,7 @@ wait_window() {
     id=$(xdotool search --all --onlyvisible --pid "$app_pid" --name "^${title}\$" 2>/dev/null |
       head -1 || true)
     [ -n "$id" ] && break
-    app_running || fail "the program ended (status $app_status) while waiting for \"$title\""
+    kill -0 "$app_pid" 2>/dev/null || fail "the program ended while waiting for \"$title\""
     [ $SECONDS -lt $deadline ] || fail "no window \"$title\" within ${timeout_seconds}s"
     sleep 0.2
   done
