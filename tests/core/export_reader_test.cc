@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#ifdef __GLIBC__
+#include <cerrno>
+#include <cstring>
+#endif
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -122,6 +127,41 @@ TEST(ExportReaderTest, CarriageReturnAtTheEdgeOfTheReadBuffer) {
   EXPECT_EQ((Lines{{std::string(99, 'f'), true, false}, {"\r", false, false}}),
             ReadAll(filler + "\r\x1A\n"));
 }
+
+#ifdef __GLIBC__
+// A stream that yields `data` and then fails, as a disk or network file can.
+struct FailingSource {
+  std::string data;
+  std::size_t pos = 0;
+};
+
+ssize_t ReadThenFail(void* cookie, char* buf, std::size_t size) {
+  auto* source = static_cast<FailingSource*>(cookie);
+  if (source->pos == source->data.size()) {
+    errno = EIO;
+    return -1;
+  }
+  const std::size_t n = std::min(size, source->data.size() - source->pos);
+  std::memcpy(buf, source->data.data() + source->pos, n);
+  source->pos += n;
+  return static_cast<ssize_t>(n);
+}
+
+TEST(ExportReaderTest, AReadErrorIsNotTheEndOfTheInput) {
+  FailingSource source{"whole\r\npartial"};
+  std::FILE* file = fopencookie(&source, "rb", {&ReadThenFail, nullptr, nullptr, nullptr});
+  ASSERT_NE(nullptr, file);
+  {
+    ExportReader reader(file);
+    ExportLine line;
+    ASSERT_EQ(ReadResult::kLine, reader.Next(line));
+    EXPECT_EQ("whole", line.text);
+    EXPECT_EQ(ReadResult::kError, reader.Next(line));  // the partial line is not a line
+    EXPECT_EQ(ReadResult::kError, reader.Next(line));
+  }
+  std::fclose(file);
+}
+#endif
 
 }  // namespace
 }  // namespace ledger
