@@ -56,10 +56,11 @@ start_display() {
   mkdir -p "$HOME"
 }
 
-# Starts the program PROGRAM in directory CWD with no arguments.
+# Starts PROGRAM in directory CWD, with ARGS if given.
 start_app() {
   local program=$1 cwd=$2
-  (cd "$cwd" && exec "$program") >"$session_dir/app.log" 2>&1 &
+  shift 2
+  (cd "$cwd" && exec "$program" "$@") >"$session_dir/app.log" 2>&1 &
   app_pid=$!
 }
 
