@@ -5,7 +5,8 @@
 #   GUI, CLI: the built ledger-convert-gui and ledger-convert; CLOSE_WINDOW: the close-window
 #   helper; EXAMPLE: an export file that converts; SCENARIO: one of the test_* names below.
 set -euo pipefail
-gui=$1 cli=$2 close_window=$3 example=$4 scenario=$5
+gui=$(realpath "$1") cli=$(realpath "$2") close_window=$(realpath "$3")
+example=$(realpath "$4") scenario=$5
 failure_picture="$PWD/gtk-dialog-$scenario-failure.png"
 source "$(dirname "$0")/x11_session.bash"
 

@@ -7,7 +7,9 @@ xvfb_pid=
 app_pid=
 app_status=
 
+# Ends the program and the display; runs on every exit, so no step may stop it early.
 end_session() {
+  set +e
   if [ -n "$app_pid" ] && kill -0 "$app_pid" 2>/dev/null; then
     kill "$app_pid" 2>/dev/null
     wait "$app_pid" 2>/dev/null
