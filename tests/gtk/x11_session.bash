@@ -118,7 +118,13 @@ wait_app_exit() {
   app_status=0
   wait "$app_pid" || app_status=$?
   app_pid=
-  if grep -E 'CRITICAL|WARNING' "$session_dir/app.log" >/dev/null; then
+  # GTK 3 warns when the release of a key whose press closed a window reaches that window after
+  # it was unrealized; the keys come from the test faster than a hand would press them.
+  local faults
+  faults=$(grep -E 'CRITICAL|WARNING' "$session_dir/app.log" |
+    grep -vF "gtk_widget_event: assertion 'WIDGET_REALIZED_FOR_EVENT (widget, event)' failed" ||
+    true)
+  if [ -n "$faults" ]; then
     fail "the program reported GLib or GTK faults"
   fi
 }
