@@ -525,9 +525,68 @@ bool ChooseFile(HWND chooser, const std::string& path) {
   return true;
 }
 
+// The system icon that `control` shows on the screen, found by comparing its pixels with the
+// driver's own drawing of each candidate; null when none matches. Messages such as STM_GETICON
+// give nothing usable across processes.
+const char* IconShown(HWND control) {
+  struct Candidate {
+    const char* name;
+    LPCSTR id;
+  };
+  const Candidate candidates[] = {{"information", IDI_INFORMATION},
+                                  {"exclamation", IDI_EXCLAMATION},
+                                  {"error", IDI_ERROR},
+                                  {"question", IDI_QUESTION}};
+  RECT r;
+  GetWindowRect(control, &r);
+  const int w = r.right - r.left;
+  const int h = r.bottom - r.top;
+  if (w <= 0 || h <= 0) {
+    return nullptr;
+  }
+  HDC screen = GetDC(nullptr);
+  HDC shown = CreateCompatibleDC(screen);
+  HDC drawn = CreateCompatibleDC(screen);
+  HBITMAP shownBits = CreateCompatibleBitmap(screen, w, h);
+  HBITMAP drawnBits = CreateCompatibleBitmap(screen, w, h);
+  HGDIOBJ oldShown = SelectObject(shown, shownBits);
+  HGDIOBJ oldDrawn = SelectObject(drawn, drawnBits);
+  BitBlt(shown, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+  const COLORREF background = GetPixel(shown, 0, 0);
+
+  const char* best = nullptr;
+  int bestDiffering = w * h / 20;  // a match differs in fewer than 5% of the pixels
+  for (const Candidate& candidate : candidates) {
+    HBRUSH brush = CreateSolidBrush(background);
+    RECT all = {0, 0, w, h};
+    FillRect(drawn, &all, brush);
+    DeleteObject(brush);
+    DrawIconEx(drawn, 0, 0, LoadIconA(nullptr, candidate.id), w, h, 0, nullptr, DI_NORMAL);
+    int differing = 0;
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x) {
+        differing += GetPixel(shown, x, y) != GetPixel(drawn, x, y) ? 1 : 0;
+      }
+    }
+    if (differing < bestDiffering) {
+      bestDiffering = differing;
+      best = candidate.name;
+    }
+  }
+  SelectObject(shown, oldShown);
+  SelectObject(drawn, oldDrawn);
+  DeleteObject(shownBits);
+  DeleteObject(drawnBits);
+  DeleteDC(shown);
+  DeleteDC(drawn);
+  ReleaseDC(nullptr, screen);
+  return best;
+}
+
 // Waits for the message box that follows a choice, checks its caption and text, and presses OK.
 void CheckNotice(const Program& program, HWND dialog, const char* caption, const std::string& text,
-                 const std::string& shotDir = std::string(), const char* shotName = nullptr) {
+                 const char* icon, const std::string& shotDir = std::string(),
+                 const char* shotName = nullptr) {
   HWND box = nullptr;
   WaitFor([&] { return (box = FindMessageBox(program.pid(), dialog)) != nullptr; });
   if (!Check(box != nullptr, "a message box shows")) {
@@ -539,7 +598,11 @@ void CheckNotice(const Program& program, HWND dialog, const char* caption, const
         caption);
   const std::string shown = TextOf(GetDlgItem(box, kMessageText));
   Check(shown == text, "message box text \"%s\"", Show(shown).c_str());
-  Check(GetDlgItem(box, kMessageIcon) != nullptr, "message box shows an icon");
+  HWND iconControl = GetDlgItem(box, kMessageIcon);
+  Sleep(300);  // let the box finish painting
+  const char* shownIcon = iconControl != nullptr ? IconShown(iconControl) : nullptr;
+  Check(shownIcon != nullptr && std::strcmp(shownIcon, icon) == 0,
+        "message box shows the %s icon (found %s)", icon, shownIcon ? shownIcon : "none");
   Check(GetWindow(box, GW_OWNER) == dialog, "message box is owned by the dialog");
   Check(!IsWindowEnabled(dialog), "the dialog waits while the message box is open");
   if (shotName != nullptr) {
@@ -627,7 +690,8 @@ void CheckConversions(const std::string& exe, const std::string& dir, const std:
       !ChooseFile(chooser, badPath)) {
     return;
   }
-  CheckNotice(program, dialog, kNoticeCaption, kInvalidText, shotDir, "win32-message");
+  CheckNotice(program, dialog, kNoticeCaption, kInvalidText, "information", shotDir,
+              "win32-message");
   Sleep(300);
   Check(program.Running() && IsWindow(dialog), "after an invalid export the dialog stays open");
   std::string version;
@@ -641,7 +705,7 @@ void CheckConversions(const std::string& exe, const std::string& dir, const std:
       !ChooseFile(chooser, missingPath)) {
     return;
   }
-  CheckNotice(program, dialog, "Unable to open file", missingPath);
+  CheckNotice(program, dialog, "Unable to open file", missingPath, "exclamation");
   Sleep(300);
   Check(program.Running() && IsWindow(dialog), "after a missing file the dialog stays open");
 
@@ -650,7 +714,7 @@ void CheckConversions(const std::string& exe, const std::string& dir, const std:
       !ChooseFile(chooser, exportPath)) {
     return;
   }
-  CheckNotice(program, dialog, kNoticeCaption, kSuccessText);
+  CheckNotice(program, dialog, kNoticeCaption, kSuccessText, "information");
   DWORD code = 99;
   const bool ended = program.WaitExit(code);
   Check(ended && code == 0, "after a completed conversion the process ends (exit code %lu)", code);
