@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -32,13 +33,29 @@ TEST(WindowsPaths, LeadBytesFollowTheAnsiCodePage) {
   }
 }
 
+// U+8868 in Shift-JIS: 0x95 0x5C, whose second byte is the backslash's value.
+constexpr char kTrailBackslashChar[] = "\x95\\";
+
+// Tests of double-byte paths need the Shift-JIS code page; the test run that sets it also sets
+// LEDGER_REQUIRE_SHIFT_JIS, so that a code page that did not take effect fails instead of
+// skipping.
+#define REQUIRE_SHIFT_JIS()                                                      \
+  do {                                                                           \
+    if (GetACP() != 932) {                                                       \
+      if (std::getenv("LEDGER_REQUIRE_SHIFT_JIS") != nullptr) {                  \
+        FAIL() << "the ANSI code page is " << GetACP() << ", not Shift-JIS";     \
+      }                                                                          \
+      GTEST_SKIP() << "the ANSI code page is " << GetACP() << ", not Shift-JIS"; \
+    }                                                                            \
+  } while (false)
+
 TEST(WindowsPaths, TrailByteBackslashOfADoubleByteCharacterDoesNotSeparate) {
-  // U+8868 in Shift-JIS is 0x95 0x5C: its second byte is the backslash's value.
-  if (GetACP() != 932) {
-    GTEST_SKIP() << "the ANSI code page is " << GetACP() << ", not Shift-JIS";
-  }
-  EXPECT_EQ(DirectoryOf("C:\\\x95\\\\Ledger.txt"), "C:\\\x95\\");
-  EXPECT_EQ(DirectoryOf("C:\\\x95\\Ledger.txt"), "C:");
+  REQUIRE_SHIFT_JIS();
+  const std::string dir = std::string("C:\\") + kTrailBackslashChar;
+  EXPECT_EQ(DirectoryOf(dir + "\\Ledger.txt"), dir);
+  EXPECT_EQ(DirectoryOf(dir + "Ledger.txt"), "C:");
+  EXPECT_EQ(DirectoryOf(std::string("C:\\Data\\") + kTrailBackslashChar), "C:\\Data");
+  EXPECT_EQ(OutputPath(dir + "\\Ledger.txt", "APERW.DAT"), dir + "\\APERW.DAT");
 }
 
 // A directory of the test's own under the Windows temporary directory.
