@@ -36,6 +36,7 @@ constexpr char kBeforeText[] =
 // Control ids of the system's dialogs: the open dialog's file name box, and a message box's
 // text and icon.
 constexpr int kFileNameBox = 0x47c;
+constexpr int kFileTypeBox = 0x470;
 constexpr int kMessageText = 0xFFFF;
 constexpr int kMessageIcon = 0x440;
 
@@ -422,6 +423,194 @@ const Expected kControls[] = {
     {-1, "Static", WS_CHILD | WS_VISIBLE | WS_GROUP | SS_LEFT, 13, 10, 178, 24, kIntroText},
 };
 
+// The bytes of resource `name` of type `type` in `module`, empty when it is missing.
+std::string ResourceBytes(HMODULE module, LPCSTR type, LPCSTR name) {
+  HRSRC found = FindResourceA(module, name, type);
+  HGLOBAL loaded = found != nullptr ? LoadResource(module, found) : nullptr;
+  const void* data = loaded != nullptr ? LockResource(loaded) : nullptr;
+  if (data == nullptr) {
+    return std::string();
+  }
+  return std::string(static_cast<const char*>(data), SizeofResource(module, found));
+}
+
+// Reads the little-endian fields of a resource one after another.
+class ResourceReader {
+ public:
+  explicit ResourceReader(const std::string& bytes) : bytes_(bytes) {}
+  bool ok() const { return ok_; }
+  WORD Word() {
+    if (pos_ + 2 > bytes_.size()) {
+      ok_ = false;
+      return 0;
+    }
+    const WORD v = static_cast<WORD>(static_cast<unsigned char>(bytes_[pos_]) |
+                                     static_cast<unsigned char>(bytes_[pos_ + 1]) << 8);
+    pos_ += 2;
+    return v;
+  }
+  DWORD Dword() {
+    const DWORD low = Word();
+    return low | static_cast<DWORD>(Word()) << 16;
+  }
+  // A UTF-16 string of ASCII characters, as the resource compiler stores texts.
+  std::string Text() {
+    std::string text;
+    for (WORD c = Word(); ok_ && c != 0; c = Word()) {
+      text += c < 0x80 ? static_cast<char>(c) : '?';
+    }
+    return text;
+  }
+  // A name or ordinal: the ordinal (0 for none), or -1 with the name in `name`.
+  long NameOrOrdinal(std::string& name) {
+    const WORD first = Word();
+    if (first == 0xFFFF) {
+      return Word();
+    }
+    if (first == 0) {
+      return 0;  // none
+    }
+    pos_ -= 2;
+    name = Text();
+    return -1;
+  }
+  void AlignDword() { pos_ = (pos_ + 3) & ~static_cast<std::size_t>(3); }
+  void Skip(std::size_t n) { pos_ += n; }
+
+ private:
+  const std::string& bytes_;
+  std::size_t pos_ = 0;
+  bool ok_ = true;
+};
+
+// Dialog template 102 as the resource script gives it: an extended template with the caption,
+// font, placement, styles and the controls in their order.
+void CheckDialogTemplate(HMODULE module) {
+  const std::string bytes = ResourceBytes(module, MAKEINTRESOURCEA(5), MAKEINTRESOURCEA(102));
+  if (!Check(!bytes.empty(), "dialog template 102 exists")) {
+    return;
+  }
+  ResourceReader r(bytes);
+  const WORD version = r.Word();
+  const WORD signature = r.Word();
+  Check(version == 1 && signature == 0xFFFF, "dialog 102 is an extended template");
+  r.Dword();  // help id
+  const DWORD exStyle = r.Dword();
+  const DWORD style = r.Dword();
+  const WORD count = r.Word();
+  const short x = static_cast<short>(r.Word()), y = static_cast<short>(r.Word());
+  const short cx = static_cast<short>(r.Word()), cy = static_cast<short>(r.Word());
+  Check(style == (WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT),
+        "dialog 102 style 0x%08lx", style);
+  Check(exStyle == WS_EX_APPWINDOW, "dialog 102 extended style 0x%08lx", exStyle);
+  Check(x == 0 && y == 0 && cx == 204 && cy == 105, "dialog 102 at %d,%d size %d x %d", x, y, cx,
+        cy);
+  std::string menu, windowClass;
+  Check(r.NameOrOrdinal(menu) == 0 && r.NameOrOrdinal(windowClass) == 0,
+        "dialog 102 has no menu and the standard class");
+  const std::string caption = r.Text();
+  Check(caption == kDialogCaption, "dialog 102 caption \"%s\"", caption.c_str());
+  const WORD points = r.Word();
+  r.Word();  // weight
+  r.Word();  // italic, character set
+  const std::string face = r.Text();
+  Check(points == 8 && face == "MS Sans Serif", "dialog 102 font %u point \"%s\"", points,
+        face.c_str());
+  if (!Check(count == 4, "dialog 102 has %u controls", count)) {
+    return;
+  }
+  const WORD kButton = 0x80, kStatic = 0x82;
+  const WORD classes[] = {kButton, kButton, kStatic, kStatic};
+  for (int i = 0; i < 4; ++i) {
+    const Expected& e = kControls[i];
+    r.AlignDword();
+    r.Dword();  // help id
+    const DWORD itemExStyle = r.Dword();
+    const DWORD itemStyle = r.Dword();
+    const short ix = static_cast<short>(r.Word()), iy = static_cast<short>(r.Word());
+    const short icx = static_cast<short>(r.Word()), icy = static_cast<short>(r.Word());
+    const LONG id = static_cast<LONG>(r.Dword());
+    std::string className, title;
+    const long atom = r.NameOrOrdinal(className);
+    r.NameOrOrdinal(title);
+    const WORD extra = r.Word();
+    r.Skip(extra);
+    Check(r.ok() && id == e.id && atom == classes[i] && itemStyle == e.style && itemExStyle == 0 &&
+              ix == e.x && iy == e.y && icx == e.cx && icy == e.cy && title == e.text,
+          "dialog 102 control %d: id %ld, class 0x%lx, style 0x%08lx, %d,%d %dx%d, \"%s\"", i, id,
+          atom, itemStyle, ix, iy, icx, icy, title.c_str());
+  }
+}
+
+// Icon group 128 with a 32 x 32 and a 16 x 16 image of 16 colours; the version block; the
+// manifest for Common Controls 6 and system DPI awareness.
+void CheckResources(const std::string& exe) {
+  HMODULE module = LoadLibraryExA(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (!Check(module != nullptr, "the program's resources can be read")) {
+    return;
+  }
+  CheckDialogTemplate(module);
+
+  const std::string group = ResourceBytes(module, MAKEINTRESOURCEA(14), MAKEINTRESOURCEA(128));
+  ResourceReader icons(group);
+  icons.Word();
+  const WORD type = icons.Word();
+  const WORD images = icons.Word();
+  std::vector<std::string> found;
+  for (WORD i = 0; i < images && icons.ok(); ++i) {
+    const WORD size = icons.Word();  // width, height
+    const WORD colours = icons.Word() & 0xFF;
+    icons.Word();  // planes
+    const WORD bits = icons.Word();
+    icons.Dword();
+    icons.Word();
+    char text[64];
+    std::snprintf(text, sizeof text, "%ux%u/%u colours/%u bits", size & 0xFF, size >> 8, colours,
+                  bits);
+    found.push_back(text);
+  }
+  Check(icons.ok() && type == 1 && found.size() == 2 && found[0] == "32x32/16 colours/4 bits" &&
+            found[1] == "16x16/16 colours/4 bits",
+        "icon group 128 holds %s and %s", found.size() > 0 ? found[0].c_str() : "nothing",
+        found.size() > 1 ? found[1].c_str() : "nothing");
+
+  const std::string manifest = ResourceBytes(module, MAKEINTRESOURCEA(24), MAKEINTRESOURCEA(1));
+  Check(manifest.find("Microsoft.Windows.Common-Controls") != std::string::npos &&
+            manifest.find("version=\"6.0.0.0\"") != std::string::npos,
+        "the manifest names Common Controls version 6.0.0.0");
+  Check(manifest.find(">true</dpiAware>") != std::string::npos,
+        "the manifest declares system DPI awareness");
+  FreeLibrary(module);
+
+  DWORD ignored = 0;
+  std::vector<char> info(GetFileVersionInfoSizeA(exe.c_str(), &ignored));
+  if (!Check(!info.empty() && GetFileVersionInfoA(exe.c_str(), 0, info.size(), info.data()),
+             "the program has a version resource")) {
+    return;
+  }
+  void* value = nullptr;
+  UINT length = 0;
+  const auto* fixed = VerQueryValueA(info.data(), "\\", &value, &length)
+                          ? static_cast<const VS_FIXEDFILEINFO*>(value)
+                          : nullptr;
+  Check(fixed != nullptr && fixed->dwFileVersionMS == 0x00010000 &&
+            fixed->dwFileVersionLS == 0x00000001 && fixed->dwProductVersionMS == 0x00010000 &&
+            fixed->dwProductVersionLS == 0x00000001,
+        "file and product version are 1, 0, 0, 1");
+  const auto* translation =
+      VerQueryValueA(info.data(), "\\VarFileInfo\\Translation", &value, &length) && length >= 4
+          ? static_cast<const WORD*>(value)
+          : nullptr;
+  Check(translation != nullptr && translation[0] == 0x0409 && translation[1] == 0x04B0,
+        "the version block is U.S. English with Unicode strings");
+  for (const char* key : {"ProductName", "FileDescription"}) {
+    const std::string path = std::string("\\StringFileInfo\\040904B0\\") + key;
+    const bool has = VerQueryValueA(info.data(), path.c_str(), &value, &length) && length > 1;
+    Check(has, "the version block names the %s \"%s\"", key,
+          has ? static_cast<const char*>(value) : "");
+  }
+}
+
 void CheckLayout(HWND dialog, const Program& program, const DialogUnits& units) {
   char caption[256] = "";
   GetWindowTextA(dialog, caption, sizeof caption);
@@ -508,9 +697,25 @@ void CheckEndsUntouched(const char* how, const std::string& exe, const std::stri
 }
 
 // The open dialog that OK brings up, once it shows.
-HWND OpenChooser(const Program& program, HWND dialog) {
-  Press(GetDlgItem(dialog, IDOK));
-  return WaitForDialog(program.pid(), "Open", dialog);
+// With `byEnter`, Enter is pressed on the focused control instead of clicking OK. Checks that
+// the chooser starts with no file name and lists every file: no filter, no file types.
+HWND OpenChooser(const Program& program, HWND dialog, bool byEnter = false) {
+  if (byEnter) {
+    HWND focus = FocusOf(program.thread());
+    PressKey(focus != nullptr ? focus : dialog, VK_RETURN);
+  } else {
+    Press(GetDlgItem(dialog, IDOK));
+  }
+  HWND chooser = WaitForDialog(program.pid(), "Open", dialog);
+  if (chooser != nullptr) {
+    HWND box = GetDlgItem(chooser, kFileNameBox);
+    HWND edit = box != nullptr ? FindDescendantOfClass(box, "Edit") : nullptr;
+    Check(edit != nullptr && TextOf(edit).empty(), "the open dialog starts with no file name");
+    HWND types = GetDlgItem(chooser, kFileTypeBox);
+    Check(types == nullptr || SendMessageA(types, CB_GETCOUNT, 0, 0) <= 0,
+          "the open dialog has no file type filter");
+  }
+  return chooser;
 }
 
 // Types `path` into the open dialog's file name box and presses Open.
@@ -700,8 +905,8 @@ void CheckConversions(const std::string& exe, const std::string& dir, const std:
   Check(!Exists(dir + "\\CPERW.DAT") && !Exists(dir + "\\APERW.DAT"),
         "an invalid export writes no record file");
 
-  chooser = OpenChooser(program, dialog);
-  if (!Check(chooser != nullptr, "OK opens the open dialog for a missing file") ||
+  chooser = OpenChooser(program, dialog, true);
+  if (!Check(chooser != nullptr, "Enter opens the open dialog for a missing file") ||
       !ChooseFile(chooser, missingPath)) {
     return;
   }
@@ -733,6 +938,8 @@ int main(int argc, char** argv) {
   const std::string shotDir = argc > 3 ? DosPath(argv[3]) : std::string();
   CreateDirectoryA(dir.c_str(), nullptr);
   EmptyDirectory(dir);
+
+  CheckResources(exe);
 
   const DialogUnits units;
   if (!Check(units.valid(), "the reference dialog for dialog units exists")) {
