@@ -611,7 +611,74 @@ void CheckResources(const std::string& exe) {
   }
 }
 
-void CheckLayout(HWND dialog, const Program& program, const DialogUnits& units) {
+// Whether the program's icon 128, drawn at the small icon size as a caption shows it, appears
+// in the top left corner of `window`: the window icon is not readable across processes.
+bool CaptionShowsIcon(HWND window, const std::string& exe) {
+  HMODULE module = LoadLibraryExA(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (module == nullptr) {
+    return false;
+  }
+  const int size = GetSystemMetrics(SM_CXSMICON);
+  RECT r;
+  GetWindowRect(window, &r);
+  const int w = 3 * size, h = GetSystemMetrics(SM_CYCAPTION) + 2 * size;
+  HDC screen = GetDC(nullptr);
+  HDC shown = CreateCompatibleDC(screen);
+  HDC onBlack = CreateCompatibleDC(screen);
+  HDC onWhite = CreateCompatibleDC(screen);
+  HBITMAP bitmaps[] = {CreateCompatibleBitmap(screen, w, h),
+                       CreateCompatibleBitmap(screen, size, size),
+                       CreateCompatibleBitmap(screen, size, size)};
+  HGDIOBJ old[] = {SelectObject(shown, bitmaps[0]), SelectObject(onBlack, bitmaps[1]),
+                   SelectObject(onWhite, bitmaps[2])};
+  BitBlt(shown, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+
+  bool found = false;
+  // The window's icon is the 32 x 32 image, which the caption shrinks; also accept the 16 x 16
+  // image, should the system pick that one.
+  for (int loaded : {32, 16}) {
+    HICON icon = static_cast<HICON>(
+        LoadImageA(module, MAKEINTRESOURCEA(128), IMAGE_ICON, loaded, loaded, 0));
+    if (icon == nullptr) {
+      continue;
+    }
+    RECT all = {0, 0, size, size};
+    FillRect(onBlack, &all, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+    FillRect(onWhite, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    DrawIconEx(onBlack, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL);
+    DrawIconEx(onWhite, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL);
+    DestroyIcon(icon);
+    for (int oy = 0; oy + size <= h && !found; ++oy) {
+      for (int ox = 0; ox + size <= w && !found; ++ox) {
+        int opaque = 0, differing = 0;
+        for (int y = 0; y < size; ++y) {
+          for (int x = 0; x < size; ++x) {
+            const COLORREF c = GetPixel(onBlack, x, y);
+            if (c != GetPixel(onWhite, x, y)) {
+              continue;  // transparent here
+            }
+            ++opaque;
+            differing += GetPixel(shown, ox + x, oy + y) != c ? 1 : 0;
+          }
+        }
+        found = opaque > size * size / 4 && differing * 20 < opaque;
+      }
+    }
+  }
+  for (int i = 0; i < 3; ++i) {
+    SelectObject(i == 0 ? shown : i == 1 ? onBlack : onWhite, old[i]);
+    DeleteObject(bitmaps[i]);
+  }
+  DeleteDC(shown);
+  DeleteDC(onBlack);
+  DeleteDC(onWhite);
+  ReleaseDC(nullptr, screen);
+  FreeLibrary(module);
+  return found;
+}
+
+void CheckLayout(HWND dialog, const Program& program, const DialogUnits& units,
+                 const std::string& exe) {
   char caption[256] = "";
   GetWindowTextA(dialog, caption, sizeof caption);
   Check(std::strcmp(caption, kDialogCaption) == 0, "dialog caption is \"%s\"", caption);
@@ -662,6 +729,9 @@ void CheckLayout(HWND dialog, const Program& program, const DialogUnits& units) 
     Check(text == e.text, "control %u text \"%s\"", static_cast<unsigned>(i), text.c_str());
   }
 
+  Sleep(300);  // let the frame finish painting
+  Check(CaptionShowsIcon(dialog, exe), "the dialog's caption shows the program's icon");
+
   HWND ok = GetDlgItem(dialog, IDOK);
   HWND focus = nullptr;
   WaitFor([&] { return (focus = FocusOf(program.thread())) == ok; }, 5000);
@@ -686,7 +756,7 @@ void CheckEndsUntouched(const char* how, const std::string& exe, const std::stri
     return;
   }
   if (units != nullptr) {
-    CheckLayout(dialog, program, *units);
+    CheckLayout(dialog, program, *units, exe);
     Screenshot(shotDir, "win32-dialog", dialog);
   }
   end(program, dialog);
