@@ -201,6 +201,45 @@ void Press(HWND button) {
   PostMessageA(button, BM_CLICK, 0, 0);
 }
 
+// Clicks the mouse on the close box at the right end of `window`'s caption; false when no point
+// of the caption's right end is the close box or the cursor could not be put there.
+bool ClickCloseBox(HWND window) {
+  RECT r;
+  GetWindowRect(window, &r);
+  const int y = r.top + GetSystemMetrics(SM_CYDLGFRAME) + GetSystemMetrics(SM_CYCAPTION) / 2;
+  int x = r.right - 1;
+  while (x > r.right - 60 && SendMessageA(window, WM_NCHITTEST, 0, MAKELPARAM(x, y)) != HTCLOSE) {
+    --x;
+  }
+  x -= GetSystemMetrics(SM_CXSIZE) / 3;  // inside the button, not on its edge
+  if (SendMessageA(window, WM_NCHITTEST, 0, MAKELPARAM(x, y)) != HTCLOSE) {
+    return false;
+  }
+  // Every event carries the position: the display's own pointer may move the cursor between
+  // a SetCursorPos and the click.
+  const int width = GetSystemMetrics(SM_CXSCREEN);
+  const int height = GetSystemMetrics(SM_CYSCREEN);
+  auto send = [&](DWORD button) {
+    INPUT event = {};
+    event.type = INPUT_MOUSE;
+    event.mi.dx = MulDiv(x, 65535, width - 1);
+    event.mi.dy = MulDiv(y, 65535, height - 1);
+    event.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | button;
+    SendInput(1, &event, sizeof event);
+    Sleep(100);
+  };
+  const bool placed = WaitFor(
+      [&] {
+        send(0);
+        POINT at;
+        return GetCursorPos(&at) && at.x == x && at.y == y;
+      },
+      5000);
+  send(MOUSEEVENTF_LEFTDOWN);
+  send(MOUSEEVENTF_LEFTUP);
+  return placed;
+}
+
 void PressKey(HWND target, UINT key) {
   PostMessageA(target, WM_KEYDOWN, key, 1);
   PostMessageA(target, WM_KEYUP, key, 1 | (1u << 30) | (1u << 31));
@@ -373,6 +412,11 @@ class Program {
   DWORD pid() const { return info_.dwProcessId; }
   DWORD thread() const { return info_.dwThreadId; }
   bool Running() const { return WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT; }
+  // Waits until the program waits for input, and a little more for its windows to settle.
+  void WaitIdle() const {
+    WaitForInputIdle(info_.hProcess, kTimeoutMs);
+    Sleep(300);
+  }
   // Waits for the process to end; true when it did, with its exit code in `code`.
   bool WaitExit(DWORD& code) const {
     if (WaitForSingleObject(info_.hProcess, kTimeoutMs) != WAIT_OBJECT_0) {
@@ -759,6 +803,7 @@ void CheckEndsUntouched(const char* how, const std::string& exe, const std::stri
     CheckLayout(dialog, program, *units, exe);
     Screenshot(shotDir, "win32-dialog", dialog);
   }
+  program.WaitIdle();
   end(program, dialog);
   DWORD code = 0;
   const bool ended = program.WaitExit(code);
@@ -1027,7 +1072,7 @@ int main(int argc, char** argv) {
     PressKey(focus != nullptr ? focus : dialog, VK_ESCAPE);
   });
   CheckEndsUntouched("close box", exe, dir, [](const Program&, HWND dialog) {
-    PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+    Check(ClickCloseBox(dialog), "close box: the mouse is on the close box");
   });
   CheckEndsUntouched("Alt+F4", exe, dir, [](const Program& program, HWND dialog) {
     HWND focus = FocusOf(program.thread());
