@@ -9,6 +9,8 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -984,6 +986,7 @@ void CheckConversions(const std::string& exe, const std::string& dir, const std:
   const std::string missingPath = dir + "\\Missing.txt";
   WriteFileBytes(exportPath, kExport);
   WriteFileBytes(badPath, "Ledger Export\r\nScouts\r\nS-1\r\n");
+  WriteFileBytes(dir + "\\Members.csv", "not an export\r\n");  // listed too: there is no filter
 
   Program program(exe, dir);
   HWND dialog = WaitForDialog(program.pid(), kDialogCaption);
@@ -998,6 +1001,22 @@ void CheckConversions(const std::string& exe, const std::string& dir, const std:
   }
   Check(GetWindow(chooser, GW_OWNER) == dialog && !IsWindowEnabled(dialog),
         "the open dialog is modal to the dialog");
+  // A directory typed into the file name box opens it in the chooser, which lists every file.
+  if (ChooseFile(chooser, dir)) {
+    HWND list = nullptr;
+    LRESULT listed = -1;
+    const std::size_t files = Snapshot(dir).size();
+    WaitFor(
+        [&] {
+          list = FindDescendantOfClass(chooser, "SysListView32");
+          listed = list != nullptr ? SendMessageA(list, LVM_GETITEMCOUNT, 0, 0) : -1;
+          return listed == static_cast<LRESULT>(files);
+        },
+        5000);
+    Check(IsWindow(chooser) && listed == static_cast<LRESULT>(files),
+          "the open dialog lists all %u files of the directory (%ld listed)",
+          static_cast<unsigned>(files), static_cast<long>(listed));
+  }
   Press(GetDlgItem(chooser, IDCANCEL));
   Check(WaitFor([&] { return !IsWindow(chooser); }), "Cancel closes the open dialog");
   Sleep(300);
