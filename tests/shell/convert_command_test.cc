@@ -1,0 +1,154 @@
+// The dialog's OK command, with a chooser and a sink that stand in for the platform's windows,
+// over real files in a directory of the test's own.
+
+#include "shell/convert_command.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace ledger {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Hands out the answers it was given, one per question, and counts the questions.
+class FakeChooser : public FileChooser {
+ public:
+  explicit FakeChooser(std::vector<std::optional<std::string>> answers)
+      : answers_(std::move(answers)) {}
+  std::optional<std::string> ChooseExportFile() override {
+    if (asked_ >= answers_.size()) {
+      ADD_FAILURE() << "the chooser was asked more often than expected";
+      return std::nullopt;
+    }
+    return answers_[asked_++];
+  }
+  std::size_t asked() const { return asked_; }
+
+ private:
+  std::vector<std::optional<std::string>> answers_;
+  std::size_t asked_ = 0;
+};
+
+class RecordingSink : public NoticeSink {
+ public:
+  void Show(const Notice& notice) override { notices.push_back(notice); }
+  std::vector<Notice> notices;
+};
+
+constexpr char kSuccess[] =
+    "File successfully converted.\n\nYou should now run the File>Import option in Ombrellin to "
+    "import your data.";
+constexpr char kInvalid[] =
+    "Invalid file format.\n\nPlease re-export your data from Vantorel and try again.";
+
+class ConvertCommandTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::random_device random;
+    dir_ = fs::temp_directory_path() / ("convert-command-" + std::to_string(random()));
+    fs::create_directories(dir_);
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+
+  std::string Write(const std::string& name, const std::string& bytes) {
+    const fs::path path = dir_ / name;
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path.string();
+  }
+  std::string Read(const std::string& name) {
+    std::ifstream in(dir_ / name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  bool Exists(const std::string& name) { return fs::exists(dir_ / name); }
+  std::vector<std::string> Entries() {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir_)) {
+      names.push_back(entry.path().filename().string());
+    }
+    return names;
+  }
+
+  fs::path dir_;
+};
+
+constexpr char kValidExport[] =
+    "LedgerExport\r\nScouts\r\nS-1\tAlder\r\nS-2\tBrennan\r\nAdults\r\nA-1\tOkafor\r\n";
+
+TEST_F(ConvertCommandTest, CancelledChooserLeavesDialogOpenAndTouchesNothing) {
+  Write("Ledger.txt", kValidExport);
+  FakeChooser chooser({std::nullopt});
+  RecordingSink sink;
+
+  EXPECT_EQ(RunConvertCommand(chooser, sink), DialogNext::kStayOpen);
+  EXPECT_EQ(chooser.asked(), 1u);
+  EXPECT_TRUE(sink.notices.empty());
+  EXPECT_EQ(Entries(), std::vector<std::string>{"Ledger.txt"});
+}
+
+TEST_F(ConvertCommandTest, ValidExportClosesDialogAfterTheSuccessNotice) {
+  const std::string path = Write("Ledger.txt", kValidExport);
+  FakeChooser chooser({path});
+  RecordingSink sink;
+
+  EXPECT_EQ(RunConvertCommand(chooser, sink), DialogNext::kClose);
+  ASSERT_EQ(sink.notices.size(), 1u);
+  EXPECT_EQ(sink.notices[0].kind, NoticeKind::kInformation);
+  EXPECT_EQ(sink.notices[0].caption, "Convert Ledger Files");
+  EXPECT_EQ(sink.notices[0].text, kSuccess);
+  EXPECT_EQ(Read("PVERSION.DAT"), std::string("KZV 2.0\r\nDRUV\r\n"));
+  const std::string scouts = Read("CPERW.DAT");
+  ASSERT_EQ(scouts.size(), 2u * 512);
+  EXPECT_EQ(scouts.substr(0, 4), std::string("S-1\0", 4));
+  EXPECT_EQ(scouts.substr(512 + 16, 8), std::string("Brennan\0", 8));
+  EXPECT_EQ(Read("APERW.DAT").size(), 512u);
+}
+
+TEST_F(ConvertCommandTest, InvalidExportKeepsDialogOpenForAnotherTry) {
+  const std::string bad = Write("Bad.txt", "LedgerExport \nScouts\nS-1\n");
+  const std::string good = Write("Ledger.txt", kValidExport);
+  FakeChooser chooser({bad, good});
+  RecordingSink sink;
+
+  EXPECT_EQ(RunConvertCommand(chooser, sink), DialogNext::kStayOpen);
+  ASSERT_EQ(sink.notices.size(), 1u);
+  EXPECT_EQ(sink.notices[0].kind, NoticeKind::kInformation);
+  EXPECT_EQ(sink.notices[0].caption, "Convert Ledger Files");
+  EXPECT_EQ(sink.notices[0].text, kInvalid);
+  EXPECT_TRUE(Exists("PVERSION.DAT"));  // written before the export is read
+  EXPECT_FALSE(Exists("CPERW.DAT"));
+  EXPECT_FALSE(Exists("APERW.DAT"));
+
+  // The user tries again from the same dialog, with the right file.
+  EXPECT_EQ(RunConvertCommand(chooser, sink), DialogNext::kClose);
+  EXPECT_EQ(chooser.asked(), 2u);
+  ASSERT_EQ(sink.notices.size(), 2u);
+  EXPECT_EQ(sink.notices[1].text, kSuccess);
+}
+
+TEST_F(ConvertCommandTest, MissingFileIsReportedAndKeepsDialogOpen) {
+  const std::string missing = (dir_ / "Typed name.txt").string();
+  FakeChooser chooser({missing});
+  RecordingSink sink;
+
+  EXPECT_EQ(RunConvertCommand(chooser, sink), DialogNext::kStayOpen);
+  ASSERT_EQ(sink.notices.size(), 1u);
+  EXPECT_EQ(sink.notices[0].kind, NoticeKind::kWarning);
+  EXPECT_EQ(sink.notices[0].caption, "Unable to open file");
+  EXPECT_EQ(sink.notices[0].text, missing);
+  EXPECT_FALSE(Exists("CPERW.DAT"));
+  EXPECT_FALSE(Exists("APERW.DAT"));
+}
+
+}  // namespace
+}  // namespace ledger

@@ -1,0 +1,157 @@
+// The conversion core as built for Windows: backslash paths, the ANSI code page's double-byte
+// characters, and output files whose bytes the C library's text mode must not touch.
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "core/convert_export.h"
+#include "core/paths.h"
+
+namespace ledger {
+namespace {
+
+TEST(WindowsPaths, NativeStyleSeparatesAtBackslashesOnly) {
+  EXPECT_EQ(NativePathStyle().separator, '\\');
+  EXPECT_EQ(DirectoryOf("C:\\Data\\Ledger.txt"), "C:\\Data");
+  EXPECT_EQ(DirectoryOf("C:\\Ledger.txt"), "C:");
+  EXPECT_EQ(DirectoryOf("C:\\Data\\"), "C:\\Data");
+  EXPECT_EQ(DirectoryOf("C:\\Data/Ledger.txt"), "C:");
+  EXPECT_EQ(DirectoryOf("Ledger.txt"), "");
+  EXPECT_EQ(OutputPath("C:\\Data\\Ledger.txt", "CPERW.DAT"), "C:\\Data\\CPERW.DAT");
+}
+
+TEST(WindowsPaths, LeadBytesFollowTheAnsiCodePage) {
+  for (int byte = 0; byte < 256; ++byte) {
+    EXPECT_EQ(NativePathStyle().isLeadByte(static_cast<unsigned char>(byte)),
+              IsDBCSLeadByte(static_cast<BYTE>(byte)) != FALSE)
+        << "byte " << byte;
+  }
+}
+
+// U+8868 in Shift-JIS: 0x95 0x5C, whose second byte is the backslash's value.
+constexpr char kTrailBackslashChar[] = "\x95\\";
+
+// Tests of double-byte paths need the Shift-JIS code page; the test run that sets it also sets
+// LEDGER_REQUIRE_SHIFT_JIS, so that a code page that did not take effect fails instead of
+// skipping.
+#define REQUIRE_SHIFT_JIS()                                                      \
+  do {                                                                           \
+    if (GetACP() != 932) {                                                       \
+      if (std::getenv("LEDGER_REQUIRE_SHIFT_JIS") != nullptr) {                  \
+        FAIL() << "the ANSI code page is " << GetACP() << ", not Shift-JIS";     \
+      }                                                                          \
+      GTEST_SKIP() << "the ANSI code page is " << GetACP() << ", not Shift-JIS"; \
+    }                                                                            \
+  } while (false)
+
+TEST(WindowsPaths, TrailByteBackslashOfADoubleByteCharacterDoesNotSeparate) {
+  REQUIRE_SHIFT_JIS();
+  const std::string dir = std::string("C:\\") + kTrailBackslashChar;
+  EXPECT_EQ(DirectoryOf(dir + "\\Ledger.txt"), dir);
+  EXPECT_EQ(DirectoryOf(dir + "Ledger.txt"), "C:");
+  EXPECT_EQ(DirectoryOf(std::string("C:\\Data\\") + kTrailBackslashChar), "C:\\Data");
+  EXPECT_EQ(OutputPath(dir + "\\Ledger.txt", "APERW.DAT"), dir + "\\APERW.DAT");
+}
+
+// A directory of the test's own under the Windows temporary directory.
+class WindowsConversion : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char temp[MAX_PATH];
+    ASSERT_NE(GetTempPathA(MAX_PATH, temp), 0u);
+    dir_ = std::string(temp) + "ledger-win-" + std::to_string(GetCurrentProcessId());
+    ASSERT_TRUE(CreateDirectoryA(dir_.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+  }
+  void TearDown() override {
+    for (const char* name : {"Ledger.txt", "PVERSION.DAT", "CPERW.DAT", "APERW.DAT"}) {
+      DeleteFileA((dir_ + "\\" + name).c_str());
+    }
+    RemoveDirectoryA(dir_.c_str());
+  }
+
+  std::string PathOf(const char* name) const { return dir_ + "\\" + name; }
+
+  void WriteExport(const std::string& bytes) {
+    std::FILE* f = std::fopen(PathOf("Ledger.txt").c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+  }
+
+  std::string Read(const char* name) const {
+    std::string bytes;
+    std::FILE* f = std::fopen(PathOf(name).c_str(), "rb");
+    if (f == nullptr) {
+      return "<missing>";
+    }
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
+      bytes.append(buffer, n);
+    }
+    std::fclose(f);
+    return bytes;
+  }
+
+  std::string dir_;
+};
+
+class KeepNotice : public NoticeSink {
+ public:
+  void Show(const Notice& notice) override { notices.push_back(notice); }
+  std::vector<Notice> notices;
+};
+
+TEST_F(WindowsConversion, WritesBinaryFilesBesideABackslashPath) {
+  // A lone CR stays in its field, and the record must carry it as one 0x0D byte.
+  WriteExport("LedgerExport\r\nScouts\r\nS-1\tAb\rc\r\nAdults\r\nA-1\r\n");
+  KeepNotice sink;
+  ASSERT_TRUE(ConvertExport(PathOf("Ledger.txt"), sink));
+  ASSERT_EQ(sink.notices.size(), 1u);
+  EXPECT_EQ(sink.notices[0].caption, "Convert Ledger Files");
+
+  EXPECT_EQ(Read("PVERSION.DAT"), std::string("KZV 2.0\r\nDRUV\r\n"));  // 15 bytes, not 17
+  const std::string scout = Read("CPERW.DAT");
+  ASSERT_EQ(scout.size(), 512u);
+  EXPECT_EQ(scout.substr(0, 4), std::string("S-1\0", 4));
+  EXPECT_EQ(scout.substr(16, 5), std::string("Ab\rc\0", 5));
+  EXPECT_EQ(scout.find('\n'), std::string::npos);
+  EXPECT_EQ(Read("APERW.DAT").size(), 512u);
+}
+
+TEST_F(WindowsConversion, RecordBytesThatLookLikeLineEndsPassUnchanged) {
+  // 0x0D and 0x1A in a record would be rewritten or end a text-mode file.
+  WriteExport("LedgerExport\nS-1\r\r\n\xFF\x1B\n");
+  KeepNotice sink;
+  ASSERT_TRUE(ConvertExport(PathOf("Ledger.txt"), sink));
+  const std::string scouts = Read("CPERW.DAT");
+  ASSERT_EQ(scouts.size(), 1024u);
+  EXPECT_EQ(scouts.substr(0, 5), std::string("S-1\r\0", 5));
+  EXPECT_EQ(scouts.substr(512, 3), std::string("\xFF\x1B\0", 3));
+}
+
+TEST_F(WindowsConversion, CtrlZEndsTheExportLikeTheEndOfTheFile) {
+  WriteExport("LedgerExport\r\nS-1\r\n\x1AS-2\r\nAdults\r\nA-1\r\n");
+  KeepNotice sink;
+  ASSERT_TRUE(ConvertExport(PathOf("Ledger.txt"), sink));
+  EXPECT_EQ(Read("CPERW.DAT").size(), 512u);
+  EXPECT_EQ(Read("APERW.DAT").size(), 0u);
+}
+
+TEST_F(WindowsConversion, WarningsNameTheBackslashPath) {
+  KeepNotice sink;
+  const std::string missing = PathOf("Missing.txt");
+  EXPECT_FALSE(ConvertExport(missing, sink));
+  ASSERT_EQ(sink.notices.size(), 1u);
+  EXPECT_EQ(sink.notices[0].kind, NoticeKind::kWarning);
+  EXPECT_EQ(sink.notices[0].text, missing);
+  EXPECT_EQ(Read("PVERSION.DAT").size(), 15u);
+}
+
+}  // namespace
+}  // namespace ledger
