@@ -7,6 +7,17 @@ namespace {
 
 constexpr char kCtrlZ = '\x1A';
 
+// Bytes that end a run of plain text bytes inside a line.
+struct SpecialBytes {
+  bool is[256] = {};
+  constexpr SpecialBytes() {
+    for (unsigned char c : {'\n', '\r', '\t', '\0'}) {
+      is[c] = true;
+    }
+  }
+};
+constexpr SpecialBytes kSpecial;
+
 }  // namespace
 
 bool ExportReader::Fill() {
@@ -75,9 +86,24 @@ ReadResult ExportReader::Next(ExportLine& line) {
         fieldLength = 0;
         text_[n++] = byte;
       }
-    } else if (fieldLength < kFieldWidth - 1) {
-      text_[n++] = byte;
-      ++fieldLength;
+    } else if (byte == '\r') {
+      if (fieldLength < kFieldWidth - 1) {
+        text_[n++] = byte;
+        ++fieldLength;
+      }
+    } else {
+      // A plain byte straight from the buffer: take the whole run of plain bytes it starts.
+      const std::size_t start = pos_ - 1;
+      std::size_t end = pos_;
+      while (end < len_ && !kSpecial.is[static_cast<unsigned char>(buffer_[end])]) {
+        ++end;
+      }
+      const std::size_t room = kFieldWidth - 1 - fieldLength;
+      const std::size_t take = end - start < room ? end - start : room;
+      std::memcpy(text_ + n, buffer_ + start, take);
+      n += take;
+      fieldLength += take;
+      pos_ = end;
     }
   }
   if (failed_) {

@@ -48,8 +48,17 @@ int SplitFields(int maxFields, int width, std::string_view line, char* table,
   while (count < maxFields && pos <= line.size()) {
     char* slot = table + static_cast<std::size_t>(count) * static_cast<std::size_t>(width);
     std::size_t end = pos;
-    while (end < line.size() && !IsCharInSet(line[end], delimiters)) {
-      ++end;
+    if (delimiters[0] != '\0' && delimiters[1] == '\0') {
+      // One delimiter, as the conversion uses: find it a block at a time.
+      const void* hit = pos < line.size()
+                            ? std::memchr(line.data() + pos, delimiters[0], line.size() - pos)
+                            : nullptr;
+      end = hit != nullptr ? static_cast<std::size_t>(static_cast<const char*>(hit) - line.data())
+                           : line.size();
+    } else {
+      while (end < line.size() && !IsCharInSet(line[end], delimiters)) {
+        ++end;
+      }
     }
     std::string_view field = line.substr(pos, end - pos).substr(0, keep);
     field = TrimChars(field, " ", "");

@@ -1,0 +1,253 @@
+// Runs the built ledger-convert on real files and checks its files, output and exit status.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/core/test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using ledger::testing::ReadBytes;
+using ledger::testing::TempDir;
+using ledger::testing::WriteBytes;
+
+const std::string kVersionBytes = "KZV 2.0\r\nDRUV\r\n";
+const std::string kSuccess =
+    "File successfully converted.\n\nYou should now run the File>Import option in Ombrellin to "
+    "import your data.\n";
+const std::string kInvalid =
+    "ledger-convert: Convert Ledger Files: Invalid file format.\n\nPlease re-export your data "
+    "from Vantorel and try again.\n";
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs ledger-convert with `args` in directory `cwd`, capturing both output streams.
+Outcome RunTool(const std::vector<std::string>& args, const fs::path& cwd) {
+  TempDir capture;
+  const std::string outPath = capture.File("out");
+  const std::string errPath = capture.File("err");
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(cwd.c_str()) != 0) {
+      _exit(127);
+    }
+    std::vector<char*> argv{const_cast<char*>(LEDGER_CONVERT)};
+    for (const std::string& arg : args) {
+      argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+    execv(LEDGER_CONVERT, argv.data());
+    _exit(127);
+  }
+  Outcome outcome;
+  int wstatus = 0;
+  if (pid > 0 && waitpid(pid, &wstatus, 0) == pid && WIFEXITED(wstatus)) {
+    outcome.status = WEXITSTATUS(wstatus);
+  }
+  outcome.out = ReadBytes(outPath);
+  outcome.err = ReadBytes(errPath);
+  return outcome;
+}
+
+// A directory holding a copy of the bundled example export.
+class ExampleDir {
+ public:
+  ExampleDir() : exportPath_(dir_.File("Ledger.txt")) {
+    WriteBytes(exportPath_, ReadBytes(LEDGER_EXAMPLE));
+    struct stat st {};
+    stat(exportPath_.c_str(), &st);
+    mtime_ = st.st_mtim;
+  }
+  const std::string& exportPath() const { return exportPath_; }
+  std::string File(const std::string& name) const { return dir_.File(name); }
+  const fs::path& path() const { return dir_.path(); }
+
+  // The export still holds the example's bytes and its modification time.
+  void ExpectExportUnchanged() const {
+    EXPECT_EQ(ReadBytes(LEDGER_EXAMPLE), ReadBytes(exportPath_));
+    struct stat st {};
+    ASSERT_EQ(0, stat(exportPath_.c_str(), &st));
+    EXPECT_EQ(mtime_.tv_sec, st.st_mtim.tv_sec);
+    EXPECT_EQ(mtime_.tv_nsec, st.st_mtim.tv_nsec);
+  }
+
+ private:
+  TempDir dir_;
+  std::string exportPath_;
+  timespec mtime_{};
+};
+
+std::size_t CountLines(const std::string& text, std::size_t from, std::size_t to) {
+  std::size_t n = 0;
+  for (std::size_t i = from; i < to; ++i) {
+    n += text[i] == '\n';
+  }
+  return n;
+}
+
+TEST(CliTest, ConvertsTheExampleAndSaysSoOnStandardOutput) {
+  ExampleDir dir;
+  const Outcome outcome = RunTool({dir.exportPath()}, dir.path());
+  EXPECT_EQ(0, outcome.status);
+  EXPECT_EQ(kSuccess, outcome.out);
+  EXPECT_EQ("", outcome.err);
+  EXPECT_EQ(kVersionBytes, ReadBytes(dir.File("PVERSION.DAT")));
+
+  // One record per member line on each side of the "Adults" line.
+  const std::string example = ReadBytes(LEDGER_EXAMPLE);
+  const std::size_t adults = example.find("\r\nAdults\r\n");
+  ASSERT_NE(std::string::npos, adults);
+  const std::size_t scoutCount = CountLines(example, 0, adults) - 1;  // header and "Scouts"
+  const std::size_t adultCount = CountLines(example, adults + 2, example.size()) - 1;
+  const std::string scouts = ReadBytes(dir.File("CPERW.DAT"));
+  const std::string adultRecords = ReadBytes(dir.File("APERW.DAT"));
+  EXPECT_EQ(512 * scoutCount, scouts.size());
+  EXPECT_EQ(512 * adultCount, adultRecords.size());
+  EXPECT_EQ("S-1001", std::string(scouts.c_str()));
+  EXPECT_EQ("Alder", std::string(scouts.c_str() + 28));
+  EXPECT_EQ("S-1004", std::string(scouts.c_str() + 512 * 3));
+  EXPECT_EQ("A-2001", std::string(adultRecords.c_str()));
+  EXPECT_EQ('\x01', adultRecords[212]);        // "yes"
+  EXPECT_EQ('\x01', adultRecords[512 + 212]);  // "Yes"
+  EXPECT_EQ('\x00', adultRecords[1024 + 212]);
+  dir.ExpectExportUnchanged();
+}
+
+TEST(CliTest, FailuresGoToStandardErrorWithCaptionAndText) {
+  TempDir dir;
+  WriteBytes(dir.File("Ledger.txt"), "LedgerExport \r\nS1\r\n");
+  Outcome invalid = RunTool({dir.File("Ledger.txt")}, dir.path());
+  EXPECT_EQ(1, invalid.status);
+  EXPECT_EQ("", invalid.out);
+  EXPECT_EQ(kInvalid, invalid.err);
+
+  fs::create_directory(dir.path() / "sub");
+  Outcome missing = RunTool({"sub/typed.txt"}, dir.path());  // passed on exactly as given
+  EXPECT_EQ(1, missing.status);
+  EXPECT_EQ("", missing.out);
+  EXPECT_EQ("ledger-convert: Unable to open file: sub/typed.txt\n", missing.err);
+  EXPECT_EQ(kVersionBytes, ReadBytes(dir.File("sub/PVERSION.DAT")));
+  EXPECT_FALSE(fs::exists(dir.path() / "sub" / "CPERW.DAT"));
+}
+
+TEST(CliTest, CommandLineErrorsTouchNoFile) {
+  ExampleDir dir;
+  const std::vector<std::vector<std::string>> wrong = {
+      {}, {"a", "b"}, {"--bogus"}, {"-x"}, {"--help", "Ledger.txt"}, {"--", "a", "b"}};
+  for (const auto& args : wrong) {
+    const Outcome outcome = RunTool(args, dir.path());
+    EXPECT_EQ(2, outcome.status) << ::testing::PrintToString(args);
+    EXPECT_EQ("", outcome.out);
+    EXPECT_EQ(0u, outcome.err.rfind("Usage: ledger-convert EXPORT_FILE\n", 0)) << outcome.err;
+  }
+  EXPECT_EQ(1, std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()));
+}
+
+TEST(CliTest, HelpAndVersion) {
+  TempDir dir;
+  for (const char* help : {"-h", "--help"}) {
+    const Outcome outcome = RunTool({help}, dir.path());
+    EXPECT_EQ(0, outcome.status);
+    EXPECT_EQ(0u, outcome.out.rfind("Usage: ledger-convert EXPORT_FILE\n", 0));
+    EXPECT_EQ("", outcome.err);
+  }
+  const Outcome version = RunTool({"--version"}, dir.path());
+  EXPECT_EQ(0, version.status);
+  EXPECT_EQ("ledger-convert 1.0.0.1\n", version.out);
+  EXPECT_EQ("", version.err);
+  EXPECT_TRUE(fs::is_empty(dir.path()));
+}
+
+TEST(CliTest, DoubleDashAllowsANameThatLooksLikeAnOption) {
+  TempDir dir;
+  WriteBytes(dir.File("-export.txt"), "LedgerExport\nS1\n");
+  const Outcome outcome = RunTool({"--", "-export.txt"}, dir.path());
+  EXPECT_EQ(0, outcome.status);
+  EXPECT_EQ(kSuccess, outcome.out);
+  EXPECT_EQ(512u, fs::file_size(dir.path() / "CPERW.DAT"));
+}
+
+TEST(CliTest, AFullDeviceIsAWriteFailureNeverASuccess) {
+  for (const std::string name : {"PVERSION.DAT", "CPERW.DAT", "APERW.DAT"}) {
+    SCOPED_TRACE(name);
+    ExampleDir dir;
+    fs::create_symlink("/dev/full", dir.File(name));
+    const Outcome outcome = RunTool({dir.exportPath()}, dir.path());
+    EXPECT_EQ(1, outcome.status);
+    EXPECT_EQ("", outcome.out);
+    EXPECT_EQ("ledger-convert: Unable to write file: " + dir.File(name) + "\n", outcome.err);
+    dir.ExpectExportUnchanged();
+  }
+}
+
+TEST(CliTest, AnExportThatIsADirectoryIsAReadError) {
+  TempDir dir;
+  fs::create_directory(dir.path() / "Ledger.txt");
+  const Outcome outcome = RunTool({dir.File("Ledger.txt")}, dir.path());
+  EXPECT_EQ(1, outcome.status);
+  EXPECT_EQ("ledger-convert: Unable to read file: " + dir.File("Ledger.txt") + "\n", outcome.err);
+  EXPECT_FALSE(fs::exists(dir.path() / "CPERW.DAT"));
+}
+
+TEST(CliTest, OutputsThatCannotBeCreated) {
+  ExampleDir dir;
+  WriteBytes(dir.File("plain"), "not a directory");
+  Outcome notADir = RunTool({"plain/Ledger.txt"}, dir.path());
+  EXPECT_EQ(1, notADir.status);
+  EXPECT_EQ("ledger-convert: Unable to create file: plain/PVERSION.DAT\n", notADir.err);
+
+  fs::create_directory(dir.File("CPERW.DAT"));
+  Outcome blocked = RunTool({"Ledger.txt"}, dir.path());
+  EXPECT_EQ(1, blocked.status);
+  EXPECT_EQ("ledger-convert: Unable to create file: CPERW.DAT\n", blocked.err);
+  EXPECT_EQ(kVersionBytes, ReadBytes(dir.File("PVERSION.DAT")));
+  dir.ExpectExportUnchanged();
+}
+
+// Record files past 2 GiB: every record lands at 512 times its index.
+TEST(CliTest, RecordFilesOfTwoGibibytesAndMore) {
+  TempDir dir;
+  const std::size_t records = (std::size_t{1} << 31) / 512 + 2;
+  std::string exportBytes = "LedgerExport\nfirst\n";
+  exportBytes.append(records - 2, '\n');
+  exportBytes += "last\tafter 2 GiB";
+  WriteBytes(dir.File("Ledger.txt"), exportBytes);
+  const Outcome outcome = RunTool({dir.File("Ledger.txt")}, dir.path());
+  EXPECT_EQ(0, outcome.status) << outcome.err;
+
+  const std::string path = dir.File("CPERW.DAT");
+  ASSERT_EQ(512 * records, fs::file_size(path));
+  const int fd = open(path.c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  char head[512];
+  char tail[512];
+  ASSERT_EQ(512, pread(fd, head, 512, 0));
+  ASSERT_EQ(512, pread(fd, tail, 512, static_cast<off_t>(512 * (records - 1))));
+  char zero[512] = {};
+  char middle[512];
+  ASSERT_EQ(512, pread(fd, middle, 512, static_cast<off_t>(512 * (records - 2))));
+  close(fd);
+  fs::remove(path);
+  EXPECT_EQ("first", std::string(head));
+  EXPECT_EQ("last", std::string(tail));
+  EXPECT_EQ("after 2 GiB", std::string(tail + 16));
+  EXPECT_EQ(0, std::memcmp(zero, middle, 512));
+}
+
+}  // namespace

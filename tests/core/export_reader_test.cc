@@ -1,0 +1,167 @@
+#include "core/export_reader.h"
+
+#include <gtest/gtest.h>
+
+#ifdef __GLIBC__
+#include <cerrno>
+#include <cstring>
+#endif
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tests/core/test_support.h"
+
+namespace ledger {
+namespace {
+
+struct Line {
+  std::string text;
+  bool lineFeed;
+  bool nul;
+  bool operator==(const Line& o) const {
+    return text == o.text && lineFeed == o.lineFeed && nul == o.nul;
+  }
+};
+
+void PrintTo(const Line& line, std::ostream* os) {
+  *os << ::testing::PrintToString(line.text) << (line.lineFeed ? " LF" : "")
+      << (line.nul ? " NUL" : "");
+}
+
+// Every line the reader yields for a file holding `bytes`.
+std::vector<Line> ReadAll(const std::string& bytes) {
+  testing::TempDir dir;
+  const std::string path = dir.File("Ledger.txt");
+  testing::WriteBytes(path, bytes);
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  EXPECT_NE(nullptr, file);
+  std::vector<Line> lines;
+  if (file == nullptr) {
+    return lines;
+  }
+  {
+    ExportReader reader(file);
+    ExportLine line;
+    ReadResult result;
+    while ((result = reader.Next(line)) == ReadResult::kLine) {
+      lines.push_back({std::string(line.text), line.endsWithLineFeed, line.hasNul});
+    }
+    EXPECT_EQ(ReadResult::kEnd, result);
+    EXPECT_EQ(ReadResult::kEnd, reader.Next(line));  // the end stays the end
+  }
+  std::fclose(file);
+  return lines;
+}
+
+using Lines = std::vector<Line>;
+
+TEST(ExportReaderTest, LineEnds) {
+  EXPECT_EQ((Lines{}), ReadAll(""));
+  EXPECT_EQ((Lines{{"", true, false}}), ReadAll("\n"));
+  EXPECT_EQ((Lines{{"a", true, false}, {"b", true, false}}), ReadAll("a\r\nb\n"));
+  EXPECT_EQ((Lines{{"a", true, false}, {"b", false, false}}), ReadAll("a\nb"));
+  EXPECT_EQ((Lines{{"a\rb", true, false}}), ReadAll("a\rb\r\n"));
+  EXPECT_EQ((Lines{{"a\r", true, false}}), ReadAll("a\r\r\n"));
+  EXPECT_EQ((Lines{{"a\r", false, false}}), ReadAll("a\r"));
+  EXPECT_EQ((Lines{{"\r", false, false}}), ReadAll("\r"));
+  EXPECT_EQ((Lines{{"", true, false}, {"", true, false}}), ReadAll("\r\n\n"));
+}
+
+TEST(ExportReaderTest, CtrlZEndsTheInput) {
+  EXPECT_EQ((Lines{{"ab", false, false}}), ReadAll("ab\x1A"
+                                                   "cd\nef\n"));
+  EXPECT_EQ((Lines{{"ab", true, false}}), ReadAll("ab\n\x1A"
+                                                  "cd\n"));
+  EXPECT_EQ((Lines{}), ReadAll("\x1A"
+                               "LedgerExport\n"));
+  EXPECT_EQ((Lines{{"a\r", false, false}}), ReadAll("a\r\x1A\n"));
+}
+
+TEST(ExportReaderTest, NulEndsTheTextButNotTheLine) {
+  EXPECT_EQ((Lines{{"ab", true, true}, {"x", true, false}}),
+            ReadAll(std::string("ab\0cd\tef\nx\n", 11)));
+  EXPECT_EQ((Lines{{"", true, true}}), ReadAll(std::string("\0\n", 2)));
+  EXPECT_EQ((Lines{{"", false, true}}), ReadAll(std::string("\0", 1)));
+}
+
+TEST(ExportReaderTest, ALongLineIsOneLineWithItsFieldsCut) {
+  const std::string longField(5000, 'x');
+  const Lines lines = ReadAll(longField + "\tnext\r\n" + std::string(998, 'y') + "\r\nlast");
+  ASSERT_EQ(3u, lines.size());
+  EXPECT_EQ(std::string(99, 'x') + "\tnext", lines[0].text);
+  EXPECT_TRUE(lines[0].lineFeed);
+  EXPECT_EQ(std::string(99, 'y'), lines[1].text);
+  EXPECT_EQ("last", lines[2].text);
+
+  // A line far longer than the read buffer.
+  const Lines huge = ReadAll("a\t" + std::string(300000, 'b') + "\tc\nz\n");
+  ASSERT_EQ(2u, huge.size());
+  EXPECT_EQ("a\t" + std::string(99, 'b') + "\tc", huge[0].text);
+  EXPECT_EQ("z", huge[1].text);
+}
+
+TEST(ExportReaderTest, FieldsAfterTheTwentiethAreDropped) {
+  std::string line;
+  for (int i = 0; i < 25; ++i) {
+    line += std::to_string(i) + "\t";
+  }
+  std::string expected;
+  for (int i = 0; i < 20; ++i) {
+    expected += (i ? "\t" : "") + std::to_string(i);
+  }
+  EXPECT_EQ((Lines{{expected, true, false}}), ReadAll(line + "\n"));
+  // A NUL after the twentieth field no longer counts.
+  EXPECT_EQ((Lines{{expected, true, false}}), ReadAll(line + std::string("\0\n", 2)));
+}
+
+TEST(ExportReaderTest, CarriageReturnAtTheEdgeOfTheReadBuffer) {
+  // Fill the first 64 KiB read exactly, so the CR is its last byte.
+  const std::size_t kBuffer = 64 * 1024;
+  const std::string filler = std::string(kBuffer - 2, 'f') + "\n";  // kBuffer - 1 bytes
+  EXPECT_EQ((Lines{{std::string(99, 'f'), true, false}, {"", true, false}, {"n", true, false}}),
+            ReadAll(filler + "\r\nn\n"));
+  EXPECT_EQ((Lines{{std::string(99, 'f'), true, false}, {"\rz", true, false}}),
+            ReadAll(filler + "\rz\n"));
+  EXPECT_EQ((Lines{{std::string(99, 'f'), true, false}, {"\r", false, false}}),
+            ReadAll(filler + "\r\x1A\n"));
+}
+
+#ifdef __GLIBC__
+// A stream that yields `data` and then fails, as a disk or network file can.
+struct FailingSource {
+  std::string data;
+  std::size_t pos = 0;
+};
+
+ssize_t ReadThenFail(void* cookie, char* buf, std::size_t size) {
+  auto* source = static_cast<FailingSource*>(cookie);
+  if (source->pos == source->data.size()) {
+    errno = EIO;
+    return -1;
+  }
+  const std::size_t n = std::min(size, source->data.size() - source->pos);
+  std::memcpy(buf, source->data.data() + source->pos, n);
+  source->pos += n;
+  return static_cast<ssize_t>(n);
+}
+
+TEST(ExportReaderTest, AReadErrorIsNotTheEndOfTheInput) {
+  FailingSource source{"whole\r\npartial"};
+  std::FILE* file = fopencookie(&source, "rb", {&ReadThenFail, nullptr, nullptr, nullptr});
+  ASSERT_NE(nullptr, file);
+  {
+    ExportReader reader(file);
+    ExportLine line;
+    ASSERT_EQ(ReadResult::kLine, reader.Next(line));
+    EXPECT_EQ("whole", line.text);
+    EXPECT_EQ(ReadResult::kError, reader.Next(line));  // the partial line is not a line
+    EXPECT_EQ(ReadResult::kError, reader.Next(line));
+  }
+  std::fclose(file);
+}
+#endif
+
+}  // namespace
+}  // namespace ledger

@@ -1,0 +1,126 @@
+#include "core/text_fields.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace ledger {
+namespace {
+
+TEST(IsCharInSetTest, MatchesOnlyTheSetsOwnBytes) {
+  EXPECT_TRUE(IsCharInSet('\t', "\t"));
+  EXPECT_TRUE(IsCharInSet('b', "abc"));
+  EXPECT_FALSE(IsCharInSet('d', "abc"));
+  EXPECT_FALSE(IsCharInSet('a', ""));
+  EXPECT_FALSE(IsCharInSet('\0', "abc"));  // the terminator is not a member
+}
+
+TEST(ReplaceCharsTest, LineFeedBecomesNulAndTheRestStays) {
+  char buffer[] = "abc\n";
+  ReplaceChars(buffer, "\n", "");
+  EXPECT_EQ(0, std::memcmp(buffer, "abc\0\0", 5));
+
+  char plain[] = "a\tb c";
+  ReplaceChars(plain, "\n", "");
+  EXPECT_STREQ("a\tb c", plain);
+}
+
+TEST(ReplaceCharsTest, VisitsBytesAfterAWrittenNul) {
+  char buffer[] = "x\ny\n";
+  ReplaceChars(buffer, "\ny", "\0z");
+  EXPECT_EQ(0, std::memcmp(buffer, "x\0z\0", 5));
+}
+
+TEST(TrimCharsTest, TrailingSetComesFirstAndLeadingSecond) {
+  EXPECT_EQ("  x", TrimChars("  x  ", " ", ""));
+  EXPECT_EQ("x  ", TrimChars("  x  ", "", " "));
+  EXPECT_EQ("x", TrimChars("--x++", "+", "-"));
+  EXPECT_EQ("", TrimChars("     ", " ", ""));
+  EXPECT_EQ("", TrimChars("", " ", " "));
+  EXPECT_EQ("x\r", TrimChars("x\r", " ", ""));
+}
+
+// Field k of `table` as a string.
+std::string Field(const FieldTable& table, int k) {
+  return table.Field(k);
+}
+
+TEST(SplitFieldsTest, EveryDelimiterStartsAField) {
+  FieldTable table;
+  EXPECT_EQ(3, SplitFields("a\tb\t", table));
+  EXPECT_EQ("a", Field(table, 0));
+  EXPECT_EQ("b", Field(table, 1));
+  EXPECT_EQ("", Field(table, 2));
+
+  EXPECT_EQ(1, SplitFields("", table));
+  EXPECT_EQ("", Field(table, 0));
+
+  EXPECT_EQ(4, SplitFields("\t\t\t", table));
+  EXPECT_EQ(2, SplitFields("\tz", table));
+  EXPECT_EQ("", Field(table, 0));
+  EXPECT_EQ("z", Field(table, 1));
+}
+
+TEST(SplitFieldsTest, KeepsTwentyFieldsAndZeroesTheRest) {
+  FieldTable table;
+  std::memset(table.bytes, 'x', sizeof table.bytes);
+  std::string line;
+  for (int i = 0; i < 25; ++i) {
+    line += (i ? "\t" : "") + std::to_string(i);
+  }
+  EXPECT_EQ(20, SplitFields(line, table));
+  for (int k = 0; k < 20; ++k) {
+    EXPECT_EQ(std::to_string(k), Field(table, k));
+  }
+
+  EXPECT_EQ(2, SplitFields("a\tb", table));
+  for (int k = 2; k < kMaxFields; ++k) {
+    EXPECT_EQ("", Field(table, k)) << "slot " << k << " keeps bytes of an earlier line";
+  }
+}
+
+TEST(SplitFieldsTest, CutsLongFieldsAtNinetyNineBytes) {
+  FieldTable table;
+  const std::string longField(150, 'L');
+  SplitFields(longField + "\tnext", table);
+  EXPECT_EQ(std::string(99, 'L'), Field(table, 0));
+  EXPECT_EQ('\0', table.Field(0)[99]);
+  EXPECT_EQ("next", Field(table, 1));
+}
+
+TEST(SplitFieldsTest, TrimsOnlyTrailingBlanksOfTheKeptBytes) {
+  FieldTable table;
+  SplitFields("  x  \t   \tv\r\t\tq \t", table);
+  EXPECT_EQ("  x", Field(table, 0));
+  EXPECT_EQ("", Field(table, 1));
+  EXPECT_EQ("v\r", Field(table, 2));
+  EXPECT_EQ("", Field(table, 3));  // a tab is a delimiter, never trimmed into a field
+  EXPECT_EQ("q", Field(table, 4));
+
+  // Blanks that become trailing only through the cut are trimmed too.
+  SplitFields(std::string(97, 'a') + "   b", table);
+  EXPECT_EQ(std::string(97, 'a'), Field(table, 0));
+}
+
+TEST(SplitFieldsTest, HonoursTheGivenShapeAndDelimiters) {
+  char table[3 * 4];
+  std::memset(table, 'x', sizeof table);
+  EXPECT_EQ(3, SplitFields(3, 4, "abcdef,g;h,i", table, ",;"));
+  EXPECT_STREQ("abc", table);
+  EXPECT_STREQ("g", table + 4);
+  EXPECT_STREQ("h", table + 8);
+  EXPECT_EQ(0, SplitFields(0, 4, "abc", table, ","));
+}
+
+TEST(EqualsIgnoreAsciiCaseTest, FoldsAsciiLettersOnly) {
+  EXPECT_TRUE(EqualsIgnoreAsciiCase("sCoUtS", "Scouts"));
+  EXPECT_TRUE(EqualsIgnoreAsciiCase("", ""));
+  EXPECT_FALSE(EqualsIgnoreAsciiCase("Scouts ", "Scouts"));
+  EXPECT_FALSE(EqualsIgnoreAsciiCase("Scout", "Scouts"));
+  EXPECT_FALSE(EqualsIgnoreAsciiCase("\xC9", "\xE9"));  // Latin-1 E-acute is not folded
+  EXPECT_FALSE(EqualsIgnoreAsciiCase("[", "{"));        // 0x5B and 0x7B differ by 0x20 too
+}
+
+}  // namespace
+}  // namespace ledger
