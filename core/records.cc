@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <cstring>
+#include <iterator>
+#include <utility>
 
 #include "core/byte_words.h"
 
@@ -71,34 +73,45 @@ inline bool CopyWindowByWords(const char* field, std::size_t width, unsigned cha
 #endif
 }
 
-template <std::size_t N>
-void ApplyLayout(const Copy (&layout)[N], const FieldTable& fields, unsigned char* record) {
-  std::memset(record, 0, kRecordSize);
-  for (const Copy& copy : layout) {
-    const char* field = fields.Field(copy.field);
-    unsigned char* out = record + copy.offset;
-    if (CopyWindowByWords(field, copy.width, out)) {
-      continue;
-    }
-    const std::size_t length = std::strlen(field);  // at most kFieldWidth - 1
-    if (copy.width == kWhole) {
-      std::memcpy(out, field, length + 1);
-    } else {
-      const std::size_t n = length < copy.width ? length : copy.width;
-      std::memcpy(out, field, n);
-      std::memset(out + n, 0, copy.width - n);
-    }
+// One copy of a layout, its width known when compiling, so the word loops unroll.
+template <const auto& kLayout, std::size_t kStep>
+void ApplyCopy(const FieldTable& fields, unsigned char* record) {
+  constexpr Copy copy = kLayout[kStep];
+  const char* field = fields.Field(copy.field);
+  unsigned char* out = record + copy.offset;
+  if (CopyWindowByWords(field, copy.width, out)) {
+    return;
   }
+  const std::size_t length = std::strlen(field);  // at most kFieldWidth - 1
+  if constexpr (copy.width == kWhole) {
+    std::memcpy(out, field, length + 1);
+  } else {
+    const std::size_t n = length < copy.width ? length : copy.width;
+    std::memcpy(out, field, n);
+    std::memset(out + n, 0, copy.width - n);
+  }
+}
+
+template <const auto& kLayout, std::size_t... kSteps>
+void ApplyCopies(const FieldTable& fields, unsigned char* record, std::index_sequence<kSteps...>) {
+  (ApplyCopy<kLayout, kSteps>(fields, record), ...);
+}
+
+// Clears `record` and applies the copies of `kLayout` in order.
+template <const auto& kLayout>
+void ApplyLayout(const FieldTable& fields, unsigned char* record) {
+  std::memset(record, 0, kRecordSize);
+  ApplyCopies<kLayout>(fields, record, std::make_index_sequence<std::size(kLayout)>());
 }
 
 }  // namespace
 
 void BuildScoutRecord(const FieldTable& fields, ScoutRecord& record) {
-  ApplyLayout(kScoutLayout, fields, record.bytes);
+  ApplyLayout<kScoutLayout>(fields, record.bytes);
 }
 
 void BuildAdultRecord(const FieldTable& fields, AdultRecord& record) {
-  ApplyLayout(kAdultLayout, fields, record.bytes);
+  ApplyLayout<kAdultLayout>(fields, record.bytes);
   // A 16-bit little-endian word: 1 when field 13 reads "yes" in any case, after trailing blanks
   // were trimmed by the split.
   const bool flag = EqualsIgnoreAsciiCase(fields.Field(kAdultFlagField), "yes");

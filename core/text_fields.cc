@@ -19,11 +19,11 @@ int SplitOnByte(int maxFields, std::size_t width, std::string_view line, char* t
     const char* fieldEnd = byte_words::Find(p, end, delimiter);
     std::size_t length = static_cast<std::size_t>(fieldEnd - p);
     length = length < keep ? length : keep;
+    while (length > 0 && p[length - 1] == ' ') {
+      --length;
+    }
     byte_words::CopyShort(slot, p, length);
     p = fieldEnd;
-    while (length > 0 && slot[length - 1] == ' ') {
-      slot[--length] = '\0';
-    }
     ++count;
     if (p == end || count == maxFields) {
       return count;
