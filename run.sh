@@ -1,14 +1,27 @@
 #!/usr/bin/env bash
-# Builds the converter, then converts FILE, or without an argument the bundled example.
+# Builds the converter, then converts FILE; without an argument it opens the desktop dialog when
+# a display is available, and otherwise converts the bundled example.
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/bootstrap
 cmake --preset default >/dev/null
+
+if [ $# -eq 0 ] && [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  if cmake --build --preset default --target help | grep ' ledger-convert-gui$' >/dev/null; then
+    cmake --build --preset default --target ledger-convert-gui >/dev/null
+    exec build/default/shell/gtk/ledger-convert-gui
+  fi
+  echo "The desktop dialog is not part of this build (GTK 3 missing?): see the configure output."
+fi
+
 cmake --build --preset default --target ledger-convert >/dev/null
 tool=build/default/cli/ledger-convert
-
 if [ $# -gt 0 ]; then
   exec "$tool" "$@"
+fi
+if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  echo "No display (neither DISPLAY nor WAYLAND_DISPLAY is set): converting the bundled example"
+  echo "with ledger-convert instead of opening the dialog."
 fi
 demo=build/demo
 mkdir -p "$demo"

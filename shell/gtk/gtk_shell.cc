@@ -1,0 +1,144 @@
+#include "shell/gtk/gtk_shell.h"
+
+#include <exception>
+#include <memory>
+
+#include "shell/gtk/ledger_convert_gui_resources.h"
+
+namespace ledger {
+namespace {
+
+constexpr char kResourcePrefix[] = "/ledger-convert/";
+
+// GLib memory owned by a unique_ptr.
+struct GFreeDeleter {
+  void operator()(void* p) const { g_free(p); }
+};
+using GCharPtr = std::unique_ptr<gchar, GFreeDeleter>;
+
+// What the dialog's signal handlers share; owned by the window.
+struct DialogState {
+  GtkWindow* window = nullptr;
+  void (*onEnd)() = nullptr;
+  bool running = false;
+};
+
+// The compiled-in resources: the dialog's layout and the icons.
+void RegisterResourcesOnce() {
+  static const bool registered = (ledger_gui_register_resource(), true);
+  static_cast<void>(registered);
+}
+
+// Gives every window of the program the icon at each of its sizes.
+void SetDefaultIcons() {
+  GList* icons = nullptr;
+  for (const char* size : {"16", "32", "48", "256"}) {
+    const std::string path = std::string(kResourcePrefix) + "icons/" + size + ".png";
+    if (GdkPixbuf* icon = gdk_pixbuf_new_from_resource(path.c_str(), nullptr)) {
+      icons = g_list_append(icons, icon);
+    }
+  }
+  gtk_window_set_default_icon_list(icons);
+  g_list_free_full(icons, g_object_unref);
+}
+
+// OK: choose, convert, and end the program once a run completed. Ignored while a run is under
+// way, and lets no exception out into GTK.
+void OnOkClicked(GtkButton*, gpointer data) {
+  auto* state = static_cast<DialogState*>(data);
+  if (state->running) {
+    return;
+  }
+  state->running = true;
+  DialogNext next = DialogNext::kStayOpen;
+  try {
+    GtkExportChooser chooser(state->window);
+    MessageBoxSink sink(state->window);
+    next = RunConvertCommand(chooser, sink);
+  } catch (const std::exception& e) {
+    g_printerr("ledger-convert-gui: %s\n", e.what());
+  } catch (...) {
+    g_printerr("ledger-convert-gui: the conversion stopped unexpectedly\n");
+  }
+  state->running = false;
+  if (next == DialogNext::kClose) {
+    state->onEnd();
+  }
+}
+
+void OnCancelClicked(GtkButton*, gpointer data) {
+  static_cast<DialogState*>(data)->onEnd();
+}
+
+// The window's close button ends the program like Cancel.
+gboolean OnDeleteEvent(GtkWidget*, GdkEvent*, gpointer data) {
+  static_cast<DialogState*>(data)->onEnd();
+  return TRUE;
+}
+
+}  // namespace
+
+std::optional<std::string> GtkExportChooser::ChooseExportFile() {
+  GtkFileChooserNative* chooser = gtk_file_chooser_native_new(
+      "Open", parent_, GTK_FILE_CHOOSER_ACTION_OPEN, "_Open", "_Cancel");
+  gtk_native_dialog_set_modal(GTK_NATIVE_DIALOG(chooser), TRUE);
+  std::optional<std::string> path;
+  if (gtk_native_dialog_run(GTK_NATIVE_DIALOG(chooser)) == GTK_RESPONSE_ACCEPT) {
+    GCharPtr name(gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(chooser)));
+    if (name) {
+      path = name.get();
+    }
+  }
+  g_object_unref(chooser);
+  return path;
+}
+
+void MessageBoxSink::Show(const Notice& notice) {
+  gdk_display_beep(gtk_widget_get_display(GTK_WIDGET(parent_)));
+  const GtkMessageType type =
+      notice.kind == NoticeKind::kWarning ? GTK_MESSAGE_WARNING : GTK_MESSAGE_INFO;
+  // The notice holds bytes as the file system spells them; labels need UTF-8.
+  GCharPtr text(g_utf8_make_valid(notice.text.c_str(), static_cast<gssize>(notice.text.size())));
+  GCharPtr caption(
+      g_utf8_make_valid(notice.caption.c_str(), static_cast<gssize>(notice.caption.size())));
+  GtkWidget* box = gtk_message_dialog_new(
+      parent_, static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT), type,
+      GTK_BUTTONS_OK, "%s", text.get());
+  gtk_window_set_title(GTK_WINDOW(box), caption.get());
+  // GTK 3 draws no icon for a message type of its own; the image property still shows one, but
+  // resets the type, which assistive technologies read, so the type is set again after it.
+  GtkWidget* icon = gtk_image_new_from_icon_name(
+      type == GTK_MESSAGE_WARNING ? "dialog-warning" : "dialog-information", GTK_ICON_SIZE_DIALOG);
+  gtk_widget_show(icon);
+  G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+  gtk_message_dialog_set_image(GTK_MESSAGE_DIALOG(box), icon);
+  G_GNUC_END_IGNORE_DEPRECATIONS
+  g_object_set(box, "message-type", type, nullptr);
+  gtk_dialog_set_default_response(GTK_DIALOG(box), GTK_RESPONSE_OK);
+  gtk_dialog_run(GTK_DIALOG(box));
+  gtk_widget_destroy(box);
+}
+
+GtkWindow* CreateConvertWindow(void (*onEnd)()) {
+  RegisterResourcesOnce();
+  SetDefaultIcons();
+  GtkBuilder* builder = gtk_builder_new();
+  const std::string ui = std::string(kResourcePrefix) + "convert_window.ui";
+  GError* error = nullptr;
+  if (!gtk_builder_add_from_resource(builder, ui.c_str(), &error)) {
+    g_error("ledger-convert-gui: %s", error->message);
+  }
+  gtk_builder_add_callback_symbol(builder, "on_ok_clicked", G_CALLBACK(OnOkClicked));
+  gtk_builder_add_callback_symbol(builder, "on_cancel_clicked", G_CALLBACK(OnCancelClicked));
+  gtk_builder_add_callback_symbol(builder, "on_delete_event", G_CALLBACK(OnDeleteEvent));
+
+  auto* window = GTK_WINDOW(gtk_builder_get_object(builder, "convert_window"));
+  auto* state = new DialogState{window, onEnd, false};
+  g_object_set_data_full(G_OBJECT(window), "ledger-dialog-state", state,
+                         [](gpointer p) { delete static_cast<DialogState*>(p); });
+  gtk_builder_connect_signals(builder, state);
+  g_object_unref(builder);
+  return window;
+}
+
+}  // namespace ledger

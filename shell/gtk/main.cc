@@ -1,0 +1,19 @@
+// ledger-convert-gui: the dialog that converts a ledger export chosen in a file chooser.
+
+#include <gtk/gtk.h>
+
+#include "shell/gtk/gtk_shell.h"
+
+int main() {
+  g_set_prgname("ledger-convert-gui");
+  g_set_application_name("Ledger Convert");
+  if (!gtk_init_check(nullptr, nullptr)) {
+    g_printerr("ledger-convert-gui: cannot open a display\n");
+    return 1;
+  }
+  GtkWindow* window = ledger::CreateConvertWindow(gtk_main_quit);
+  gtk_widget_show(GTK_WIDGET(window));
+  gtk_main();
+  gtk_widget_destroy(GTK_WIDGET(window));
+  return 0;
+}

@@ -1,0 +1,246 @@
+// The GTK dialog's window and message boxes as laid out on a real display.
+
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "core/notice.h"
+#include "shell/gtk/gtk_shell.h"
+
+namespace ledger {
+namespace {
+
+constexpr char kPurposeText[] =
+    "This utility will allow you to convert the Ledger export file from the new Vantorel Web 2.0 "
+    "into the proper format for import into your Keldmarsh program.";
+constexpr char kBeforeText[] =
+    "Before running this conversion, you should first run the File>Export>Keldmarsh function in "
+    "your Vantorel Web 2.0 program to create the 'Ledger.txt' export file.";
+
+int endRequests = 0;
+void CountEndRequest() {
+  ++endRequests;
+}
+
+void DrainEvents() {
+  while (gtk_events_pending()) {
+    gtk_main_iteration();
+  }
+}
+
+// Every widget below `widget`, depth first in child order.
+void CollectWidgets(GtkWidget* widget, std::vector<GtkWidget*>& out) {
+  out.push_back(widget);
+  if (GTK_IS_CONTAINER(widget)) {
+    gtk_container_forall(
+        GTK_CONTAINER(widget),
+        [](GtkWidget* child, gpointer data) {
+          CollectWidgets(child, *static_cast<std::vector<GtkWidget*>*>(data));
+        },
+        &out);
+  }
+}
+
+class ConvertWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    endRequests = 0;
+    window_ = CreateConvertWindow(CountEndRequest);
+    gtk_widget_show(GTK_WIDGET(window_));
+    while (!gtk_widget_get_mapped(GTK_WIDGET(window_))) {
+      gtk_main_iteration();
+    }
+    DrainEvents();
+    std::vector<GtkWidget*> widgets;
+    CollectWidgets(GTK_WIDGET(window_), widgets);
+    for (GtkWidget* widget : widgets) {
+      if (GTK_IS_BUTTON(widget)) {
+        buttons_.push_back(widget);
+      } else if (GTK_IS_LABEL(widget) &&
+                 gtk_widget_get_ancestor(widget, GTK_TYPE_BUTTON) == nullptr) {
+        texts_.push_back(widget);
+      }
+    }
+  }
+  void TearDown() override { gtk_widget_destroy(GTK_WIDGET(window_)); }
+
+  // The text that a button shows, without its mnemonic mark.
+  static std::string ButtonText(GtkWidget* button) {
+    GtkWidget* label = gtk_bin_get_child(GTK_BIN(button));
+    return GTK_IS_LABEL(label) ? gtk_label_get_text(GTK_LABEL(label)) : "";
+  }
+  GtkWidget* FindButton(const std::string& text) const {
+    for (GtkWidget* button : buttons_) {
+      if (ButtonText(button) == text) {
+        return button;
+      }
+    }
+    return nullptr;
+  }
+
+  GtkWindow* window_ = nullptr;
+  std::vector<GtkWidget*> buttons_;
+  std::vector<GtkWidget*> texts_;
+};
+
+TEST_F(ConvertWindowTest, IsAFixedSizeWindowCentredOnTheScreen) {
+  EXPECT_STREQ(gtk_window_get_title(window_), "Convert Ledger Export");
+  EXPECT_FALSE(gtk_window_get_resizable(window_));
+
+  GdkWindow* surface = gtk_widget_get_window(GTK_WIDGET(window_));
+  GdkRectangle frame;
+  gdk_window_get_frame_extents(surface, &frame);
+  GdkRectangle screen;
+  gdk_monitor_get_geometry(
+      gdk_display_get_monitor_at_window(gdk_window_get_display(surface), surface), &screen);
+  EXPECT_NEAR(frame.x - screen.x, screen.x + screen.width - (frame.x + frame.width), 1);
+  EXPECT_NEAR(frame.y - screen.y, screen.y + screen.height - (frame.y + frame.height), 1);
+}
+
+TEST_F(ConvertWindowTest, ShowsTheTwoTextsInOrderWrappedAndLeftAligned) {
+  ASSERT_EQ(texts_.size(), 2u);
+  EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(texts_[0])), kPurposeText);
+  EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(texts_[1])), kBeforeText);
+
+  GtkAllocation first, second;
+  gtk_widget_get_allocation(texts_[0], &first);
+  gtk_widget_get_allocation(texts_[1], &second);
+  EXPECT_LE(first.y + first.height, second.y) << "the purpose text must stand above";
+
+  GtkAllocation window;
+  gtk_widget_get_allocation(GTK_WIDGET(window_), &window);
+  for (GtkWidget* text : texts_) {
+    EXPECT_FLOAT_EQ(gtk_label_get_xalign(GTK_LABEL(text)), 0.0f);
+    EXPECT_GT(pango_layout_get_line_count(gtk_label_get_layout(GTK_LABEL(text))), 1)
+        << "not wrapped: " << gtk_label_get_text(GTK_LABEL(text));
+    GtkAllocation box;
+    gtk_widget_get_allocation(text, &box);
+    EXPECT_LE(box.x + box.width, window.width);
+  }
+}
+
+TEST_F(ConvertWindowTest, OkIsTheFocusedDefaultButtonBesideCancel) {
+  ASSERT_EQ(buttons_.size(), 2u);
+  GtkWidget* ok = FindButton("OK");
+  ASSERT_NE(ok, nullptr);
+  ASSERT_NE(FindButton("Cancel"), nullptr);
+  EXPECT_EQ(gtk_window_get_default_widget(window_), ok);
+  EXPECT_EQ(gtk_window_get_focus(window_), ok);
+}
+
+TEST_F(ConvertWindowTest, CancelAndTheCloseRequestAskToEndTheProgram) {
+  gtk_button_clicked(GTK_BUTTON(FindButton("Cancel")));
+  EXPECT_EQ(endRequests, 1);
+  gtk_window_close(window_);
+  DrainEvents();
+  EXPECT_EQ(endRequests, 2);
+  EXPECT_TRUE(gtk_widget_get_visible(GTK_WIDGET(window_))) << "the program, not GTK, ends it";
+}
+
+// What a message box showed, read while it was open.
+struct SeenBox {
+  bool found = false;
+  std::string title, text, iconName;
+  bool iconShown = false;
+  GtkMessageType type = GTK_MESSAGE_OTHER;
+  bool modal = false;
+  GtkWindow* transientFor = nullptr;
+  bool okIsDefault = false;
+};
+
+// Reads the open message box into `seen` and presses its OK button; keeps polling until one is
+// open.
+gboolean ReadAndDismissMessageBox(gpointer data) {
+  auto* seen = static_cast<SeenBox*>(data);
+  GList* toplevels = gtk_window_list_toplevels();
+  GtkWidget* box = nullptr;
+  for (GList* item = toplevels; item != nullptr; item = item->next) {
+    if (GTK_IS_MESSAGE_DIALOG(item->data) && gtk_widget_get_mapped(GTK_WIDGET(item->data))) {
+      box = GTK_WIDGET(item->data);
+    }
+  }
+  g_list_free(toplevels);
+  if (box == nullptr) {
+    return G_SOURCE_CONTINUE;
+  }
+  seen->found = true;
+  seen->title = gtk_window_get_title(GTK_WINDOW(box));
+  gchar* text = nullptr;
+  GtkWidget* image = nullptr;
+  g_object_get(box, "text", &text, "message-type", &seen->type, "image", &image, nullptr);
+  seen->text = text != nullptr ? text : "";
+  g_free(text);
+  if (GTK_IS_IMAGE(image)) {
+    const gchar* name = nullptr;
+    gtk_image_get_icon_name(GTK_IMAGE(image), &name, nullptr);
+    seen->iconName = name != nullptr ? name : "";
+    seen->iconShown = gtk_widget_get_mapped(image);
+  }
+  if (image != nullptr) {
+    g_object_unref(image);
+  }
+  seen->modal = gtk_window_get_modal(GTK_WINDOW(box));
+  seen->transientFor = gtk_window_get_transient_for(GTK_WINDOW(box));
+  GtkWidget* ok = gtk_dialog_get_widget_for_response(GTK_DIALOG(box), GTK_RESPONSE_OK);
+  seen->okIsDefault = ok != nullptr && gtk_widget_has_default(ok);
+  gtk_dialog_response(GTK_DIALOG(box), GTK_RESPONSE_OK);
+  return G_SOURCE_REMOVE;
+}
+
+SeenBox ShowAndRead(GtkWindow* parent, const Notice& notice) {
+  SeenBox seen;
+  const guint poll = g_timeout_add(20, ReadAndDismissMessageBox, &seen);
+  MessageBoxSink(parent).Show(notice);
+  if (!seen.found) {
+    g_source_remove(poll);
+  }
+  return seen;
+}
+
+TEST_F(ConvertWindowTest, MessageBoxShowsANoticeOverTheWindowUntilDismissed) {
+  const SeenBox info =
+      ShowAndRead(window_, Notice{NoticeKind::kInformation, kInvalidFormatText, kNoticeCaption});
+  ASSERT_TRUE(info.found);
+  EXPECT_EQ(info.title, kNoticeCaption);
+  EXPECT_EQ(info.text, kInvalidFormatText);
+  EXPECT_EQ(info.type, GTK_MESSAGE_INFO);
+  EXPECT_EQ(info.iconName, "dialog-information");
+  EXPECT_TRUE(info.iconShown);
+  EXPECT_TRUE(info.modal);
+  EXPECT_EQ(info.transientFor, window_);
+  EXPECT_TRUE(info.okIsDefault) << "Enter must dismiss the message box";
+
+  const SeenBox warning = ShowAndRead(
+      window_, Notice{NoticeKind::kWarning, "/data/PVERSION.DAT", "Unable to create file"});
+  ASSERT_TRUE(warning.found);
+  EXPECT_EQ(warning.title, "Unable to create file");
+  EXPECT_EQ(warning.text, "/data/PVERSION.DAT");
+  EXPECT_EQ(warning.type, GTK_MESSAGE_WARNING);
+  EXPECT_EQ(warning.iconName, "dialog-warning");
+  EXPECT_TRUE(warning.iconShown);
+}
+
+TEST_F(ConvertWindowTest, MessageBoxShowsAPathThatIsNotUtf8) {
+  const std::string path = "/data/caf\xe9/PVERSION.DAT";
+  const SeenBox seen =
+      ShowAndRead(window_, Notice{NoticeKind::kWarning, path, "Unable to write file"});
+  ASSERT_TRUE(seen.found);
+  EXPECT_TRUE(g_utf8_validate(seen.text.c_str(), -1, nullptr));
+  EXPECT_EQ(seen.text.substr(0, 9), "/data/caf");
+  EXPECT_EQ(seen.text.substr(seen.text.size() - 13), "/PVERSION.DAT");
+}
+
+}  // namespace
+}  // namespace ledger
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  if (!gtk_init_check(nullptr, nullptr)) {
+    std::fputs("convert_window_test: no display\n", stderr);
+    return EXIT_FAILURE;
+  }
+  return RUN_ALL_TESTS();
+}
