@@ -1,6 +1,9 @@
 #include "core/export_reader.h"
 
+#include <cstdint>
 #include <cstring>
+
+#include "core/byte_words.h"
 
 namespace ledger {
 namespace {
@@ -17,6 +20,8 @@ struct SpecialBytes {
   }
 };
 constexpr SpecialBytes kSpecial;
+
+constexpr std::size_t kWordsPerBlock = 6;
 
 }  // namespace
 
@@ -50,8 +55,51 @@ bool ExportReader::NextByte(char& byte) {
   return true;
 }
 
+bool ExportReader::TakeWholeLine(ExportLine& line) {
+  const char* start = buffer_ + pos_;
+  const void* lf = std::memchr(start, '\n', len_ - pos_);
+  if (lf == nullptr) {
+    return false;
+  }
+  const std::size_t end = static_cast<std::size_t>(static_cast<const char*>(lf) - start);
+  const std::size_t size = end > 0 && start[end - 1] == '\r' ? end - 1 : end;
+  // Eight bytes at a time, without a branch per byte: count the TABs, find any NUL, and check
+  // that every 48 bytes hold a TAB, which no field of kFieldWidth bytes or more can pass.
+  static_assert(2 * kWordsPerBlock * 8 <= kFieldWidth, "a long field spans a whole block");
+  std::size_t tabs = 0;
+  std::uint64_t nuls = 0;
+  std::uint64_t blockTabs = 0;
+  bool eachBlockHasTab = true;
+  std::size_t i = 0;
+  for (std::size_t word = 1; i + 8 <= size; i += 8, ++word) {
+    const std::uint64_t bytes = byte_words::Load(start + i);
+    const std::uint64_t tabMarks = byte_words::MarkBytes(bytes, '\t');
+    tabs += byte_words::CountMarks(tabMarks);
+    nuls |= byte_words::AnyZeroByte(bytes);
+    blockTabs |= tabMarks;
+    if (word % kWordsPerBlock == 0) {
+      eachBlockHasTab &= blockTabs != 0;
+      blockTabs = 0;
+    }
+  }
+  for (; i < size; ++i) {
+    tabs += start[i] == '\t';
+    nuls |= start[i] == '\0';
+  }
+  if (nuls != 0 || tabs >= kMaxFields || !eachBlockHasTab) {
+    return false;
+  }
+  line.text = std::string_view(start, size);
+  line.endsWithLineFeed = true;
+  pos_ += end + 1;
+  return true;
+}
+
 ReadResult ExportReader::Next(ExportLine& line) {
   line = ExportLine();
+  if ((pos_ < len_ || Fill()) && TakeWholeLine(line)) {
+    return ReadResult::kLine;
+  }
   std::size_t n = 0;
   int field = 0;
   std::size_t fieldLength = 0;

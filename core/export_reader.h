@@ -41,6 +41,10 @@ class ExportReader {
   // Takes the next byte after the line-end rule into `byte`; false at the end or on an error.
   bool NextByte(char& byte);
   bool Fill();
+  // Points `line` at the next line where it lies in the buffer already as the line rules would
+  // cut it (ended by a LF, no NUL, every field and the field count within bounds); false, with
+  // nothing taken, otherwise.
+  bool TakeWholeLine(ExportLine& line);
 
   std::FILE* stream_;
   std::size_t pos_ = 0;

@@ -163,5 +163,31 @@ TEST(ExportReaderTest, AReadErrorIsNotTheEndOfTheInput) {
 }
 #endif
 
+// The limits cut a line the same way wherever its bytes fall in the machine words the reader
+// scans: fields around 48 and 99 bytes, the twentieth field, and a NUL at each place.
+TEST(ExportReaderTest, LimitsHoldAtEveryAlignment) {
+  for (std::size_t shift = 0; shift < 16; ++shift) {
+    const std::string prefix(shift, 'p');
+    SCOPED_TRACE("shifted by " + std::to_string(shift));
+    for (std::size_t length : {47u, 48u, 49u, 95u, 98u, 99u, 100u, 101u, 150u}) {
+      const std::string kept(length < 99 ? length : 99, 'x');
+      EXPECT_EQ((Lines{{prefix + "\t" + kept + "\tz", true, false}}),
+                ReadAll(prefix + "\t" + std::string(length, 'x') + "\tz\r\n"));
+    }
+    std::string twenty = prefix;
+    for (int i = 1; i < 20; ++i) {
+      twenty += "\tf";
+    }
+    EXPECT_EQ((Lines{{twenty, true, false}}), ReadAll(twenty + "\r\n"));
+    EXPECT_EQ((Lines{{twenty, true, false}}), ReadAll(twenty + "\tg\r\n"));
+    const std::string text = prefix + "abcdefghij\tklmnopqrst";
+    for (std::size_t at = 0; at <= text.size(); ++at) {
+      std::string withNul = text;
+      withNul.insert(at, 1, '\0');
+      EXPECT_EQ((Lines{{text.substr(0, at), true, true}}), ReadAll(withNul + "\n"));
+    }
+  }
+}
+
 }  // namespace
 }  // namespace ledger

@@ -275,5 +275,34 @@ TEST(RecordsTest, ScoutsIgnoreFieldsSixteenOnAndAdultsFourteenOn) {
   EXPECT_TRUE(Zero(adult.bytes, 335, 511));
 }
 
+// A bounded window holds the field's first bytes up to its width and zeros after them, at every
+// field length and whatever the slot holds past the field's terminator.
+TEST(RecordsTest, BoundedWindowsAtEveryFieldLength) {
+  struct Window {
+    int field;
+    std::size_t offset;
+    std::size_t width;
+  };
+  const Window windows[] = {{0, 0, 15},    {1, 16, 11},   {2, 28, 26},   {3, 56, 26},
+                            {4, 254, 17},  {7, 84, 13},   {8, 98, 13},   {9, 112, 37},
+                            {10, 150, 10}, {11, 160, 29}, {12, 190, 15}, {13, 206, 11},
+                            {14, 226, 15}, {15, 242, 11}};
+  for (const Window& window : windows) {
+    for (std::size_t length = 0; length <= 48; ++length) {
+      FieldTable table = Table({});
+      char* slot = table.Slot(window.field);
+      std::memset(slot, '#', kFieldWidth - 1);
+      std::memcpy(slot, Digits(length).data(), length);
+      slot[length] = '\0';
+      ScoutRecord scout;
+      BuildScoutRecord(table, scout);
+      const std::size_t kept = length < window.width ? length : window.width;
+      EXPECT_EQ(Digits(kept) + std::string(window.width - kept, '\0'),
+                Bytes(scout.bytes, window.offset, window.width))
+          << "field " << window.field << " of " << length << " bytes";
+    }
+  }
+}
+
 }  // namespace
 }  // namespace ledger

@@ -122,5 +122,29 @@ TEST(EqualsIgnoreAsciiCaseTest, FoldsAsciiLettersOnly) {
   EXPECT_FALSE(EqualsIgnoreAsciiCase("[", "{"));        // 0x5B and 0x7B differ by 0x20 too
 }
 
+// The split on one delimiter byte and the split on a set agree on fields of every length around
+// the word size and the slot width, with trailing blanks and empty fields, for wide and narrow
+// tables alike.
+TEST(SplitFieldsTest, OneDelimiterAgreesWithADelimiterSet) {
+  const std::size_t lengths[] = {0, 1, 3, 4, 7, 8, 9, 15, 16, 17, 98, 99, 100, 101};
+  for (const auto& [maxFields, width] : {std::pair{20, 100}, std::pair{3, 5}, std::pair{4, 9}}) {
+    for (std::size_t first : lengths) {
+      for (std::size_t second : lengths) {
+        std::string line = std::string(first, 'a') + "\t" + std::string(second, 'b') + "  \t\t" +
+                           std::string(second, ' ') + "c" + std::string(first, ' ');
+        for (int extra = 0; extra < 20; ++extra) {
+          line += "\td";
+        }
+        std::string one(static_cast<std::size_t>(maxFields * width), '\x55');
+        std::string set = one;
+        const int n = SplitFields(maxFields, width, line, one.data(), "\t");
+        const int m = SplitFields(maxFields, width, line, set.data(), "\t\x01");
+        EXPECT_EQ(m, n);
+        EXPECT_EQ(set, one) << "fields of " << first << " and " << second << " bytes";
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace ledger

@@ -1,0 +1,79 @@
+#ifndef LEDGER_CORE_BYTE_WORDS_H_
+#define LEDGER_CORE_BYTE_WORDS_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace ledger {
+
+// Scanning and copying bytes eight at a time, for the loops that run once per byte of the input.
+namespace byte_words {
+
+inline constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Fu;
+inline constexpr std::uint64_t kOnes = 0x0101010101010101u;
+
+inline std::uint64_t Load(const char* p) {
+  std::uint64_t word;
+  std::memcpy(&word, p, sizeof word);
+  return word;
+}
+
+// The high bit of each byte of `word` that equals `byte`, and no other bit.
+inline std::uint64_t MarkBytes(std::uint64_t word, unsigned char byte) {
+  const std::uint64_t x = word ^ (kOnes * byte);
+  return ~(((x & kLow7) + kLow7) | x | kLow7);
+}
+
+// Nonzero exactly when some byte of `word` is zero; cheaper than marking each zero byte.
+inline std::uint64_t AnyZeroByte(std::uint64_t word) {
+  return (word - kOnes) & ~word & ~kLow7;
+}
+
+// How many bytes MarkBytes marked.
+inline std::size_t CountMarks(std::uint64_t marks) {
+  return static_cast<std::size_t>(((marks >> 7) * kOnes) >> 56);
+}
+
+// The first `byte` in [p, end), or end.
+inline const char* Find(const char* p, const char* end, char byte) {
+#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  for (; end - p >= 8; p += 8) {
+    if (const std::uint64_t marks = MarkBytes(Load(p), static_cast<unsigned char>(byte))) {
+      return p + __builtin_ctzll(marks) / 8;
+    }
+  }
+#endif
+  while (p < end && *p != byte) {
+    ++p;
+  }
+  return p;
+}
+
+// The word of `word`'s bytes at indexes below `keep` (counted from the lowest address), the
+// others cleared. Little-endian hosts only.
+inline std::uint64_t KeepLowBytes(std::uint64_t word, std::size_t keep) {
+  return keep >= 8 ? word : word & ((std::uint64_t{1} << (8 * keep)) - 1);
+}
+
+// Copies `n` bytes with a few overlapping word moves, never touching dst[n] or beyond.
+inline void CopyShort(char* dst, const char* src, std::size_t n) {
+  if (n >= 8) {
+    for (std::size_t k = 0; k + 8 < n; k += 8) {
+      std::memcpy(dst + k, src + k, 8);
+    }
+    std::memcpy(dst + n - 8, src + n - 8, 8);
+  } else if (n >= 4) {
+    std::memcpy(dst, src, 4);
+    std::memcpy(dst + n - 4, src + n - 4, 4);
+  } else if (n > 0) {
+    dst[0] = src[0];
+    dst[n / 2] = src[n / 2];
+    dst[n - 1] = src[n - 1];
+  }
+}
+
+}  // namespace byte_words
+}  // namespace ledger
+
+#endif  // LEDGER_CORE_BYTE_WORDS_H_

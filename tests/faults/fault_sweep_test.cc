@@ -1,0 +1,406 @@
+// Runs ledger-convert under real I/O faults: a file-size limit at every byte budget, missing and
+// misplaced directories, outputs that are directories or /dev/full, and an export that is a
+// directory or one of the outputs. A run either completes with every file byte-correct or
+// reports exactly one failure, and the export file is never changed.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr char kSuccess[] =
+    "File successfully converted.\n\nYou should now run the File>Import option in Ombrellin to "
+    "import your data.\n";
+constexpr char kVersionBytes[] = "KZV 2.0\r\nDRUV\r\n";
+constexpr std::size_t kRecordSize = 512;
+constexpr std::size_t kOutputBuffer = 256 * 1024;  // the converter's stream buffer
+constexpr std::array<const char*, 3> kOutputNames = {"PVERSION.DAT", "CPERW.DAT", "APERW.DAT"};
+
+struct Result {
+  int exitCode = -1;  // -1 when the process did not exit normally
+  std::string out;
+  std::string err;
+};
+
+// Runs the converter on `exportPath`; with `fileSizeLimit`, under that RLIMIT_FSIZE and with
+// SIGXFSZ ignored, so that a write past the limit fails with EFBIG instead of killing it.
+Result RunConverter(const std::string& exportPath, std::optional<rlim_t> fileSizeLimit) {
+  int outPipe[2];
+  int errPipe[2];
+  if (pipe(outPipe) != 0 || pipe(errPipe) != 0) {
+    ADD_FAILURE() << "pipe failed";
+    return {};
+  }
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(outPipe[1], STDOUT_FILENO);
+    dup2(errPipe[1], STDERR_FILENO);
+    close(outPipe[0]);
+    close(outPipe[1]);
+    close(errPipe[0]);
+    close(errPipe[1]);
+    if (fileSizeLimit) {
+      signal(SIGXFSZ, SIG_IGN);  // stays ignored across exec
+      const rlimit limit{*fileSizeLimit, *fileSizeLimit};
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+        _exit(125);
+      }
+    }
+    execl(LEDGER_CONVERT, LEDGER_CONVERT, exportPath.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(outPipe[1]);
+  close(errPipe[1]);
+  Result result;
+  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+  std::string* sinks[2] = {&result.out, &result.err};
+  int open = 2;
+  while (open > 0) {
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      break;
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd >= 0 && fds[i].revents != 0) {
+        char buffer[4096];
+        const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+        if (n > 0) {
+          sinks[i]->append(buffer, static_cast<std::size_t>(n));
+        } else {
+          close(fds[i].fd);
+          fds[i].fd = -1;
+          --open;
+        }
+      }
+    }
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+std::optional<std::string> ReadFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) {
+    return std::nullopt;
+  }
+  return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  ASSERT_TRUE(file.good()) << path;
+}
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+// An export of `scouts` and `adults` members with every field filled, CR LF line ends.
+std::string MakeExport(int scouts, int adults) {
+  std::string text = "LedgerExport\r\nScouts\r\n";
+  for (int i = 0; i < scouts; ++i) {
+    text += "S-" + std::to_string(1000 + i) +
+            "\t2013-03-14\tAlder\tMira\t555-0142\tWA\t98101\tTroop 12\tPatrol Fox\t14 Harbor "
+            "Lane\tSeattle\tScout\t2024-09-01\tBlue\tmira.alder@example.org\tActive\r\n";
+  }
+  text += "Adults\r\n";
+  for (int i = 0; i < adults; ++i) {
+    text += "A-" + std::to_string(2000 + i) +
+            "\t1978-05-21\tAlder\tJonah\t555-0142\tWA\t98101\tCommittee\tTreasurer\t14 Harbor "
+            "Lane\tSeattle\tjonah.alder@example.org\t2019-04-01\tyes\r\n";
+  }
+  return text;
+}
+
+// What a file looks like from outside: its bytes and its modification time.
+struct Snapshot {
+  std::optional<std::string> bytes;
+  timespec mtime{};
+  bool operator==(const Snapshot& other) const {
+    return bytes == other.bytes && mtime.tv_sec == other.mtime.tv_sec &&
+           mtime.tv_nsec == other.mtime.tv_nsec;
+  }
+};
+
+Snapshot Take(const std::string& path) {
+  Snapshot snapshot;
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0) {
+    snapshot.mtime = st.st_mtim;
+    if (S_ISREG(st.st_mode)) {
+      snapshot.bytes = ReadFile(path);
+    }
+  }
+  return snapshot;
+}
+
+// A fresh directory holding one export file; removed with everything in it afterwards.
+class Workspace {
+ public:
+  explicit Workspace(const std::string& exportBytes) {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern =
+        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/ledger-faults-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) {
+      ADD_FAILURE() << "mkdtemp failed";
+    }
+    dir_ = pattern;
+    exportPath = dir_ + "/Ledger.txt";
+    for (std::size_t i = 0; i < kOutputNames.size(); ++i) {
+      outputs[i] = dir_ + "/" + kOutputNames[i];
+    }
+    WriteFile(exportPath, exportBytes);
+  }
+  ~Workspace() {
+    const std::string command = "rm -rf '" + dir_ + "'";
+    if (std::system(command.c_str()) != 0) {
+      std::fprintf(stderr, "could not remove %s\n", dir_.c_str());
+    }
+  }
+  Workspace(const Workspace&) = delete;
+  Workspace& operator=(const Workspace&) = delete;
+
+  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+
+  void RemoveOutputs() const {
+    for (const std::string& path : outputs) {
+      unlink(path.c_str());
+    }
+  }
+
+  std::string exportPath;
+  std::array<std::string, 3> outputs;
+
+ private:
+  std::string dir_;
+};
+
+std::string Warning(const char* caption, const std::string& path) {
+  return std::string("ledger-convert: ") + caption + ": " + path + "\n";
+}
+
+// The three files as a run without faults leaves them.
+std::array<std::string, 3> Reference(const Workspace& work) {
+  work.RemoveOutputs();
+  const Result run = RunConverter(work.exportPath, std::nullopt);
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  std::array<std::string, 3> files;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    files[i] = ReadFile(work.outputs[i]).value_or("");
+  }
+  work.RemoveOutputs();
+  return files;
+}
+
+// Expects the failure of output `failed`: the outputs before it complete and those after it not
+// touched (the workspace had no outputs before the run).
+void ExpectStoppedAt(const Workspace& work, const std::array<std::string, 3>& reference,
+                     std::size_t failed, const Result& run, const char* caption) {
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, Warning(caption, work.outputs[failed]));
+  for (std::size_t i = 0; i < failed; ++i) {
+    EXPECT_EQ(ReadFile(work.outputs[i]), reference[i]) << work.outputs[i] << " is complete";
+  }
+  for (std::size_t i = failed + 1; i < kOutputNames.size(); ++i) {
+    EXPECT_FALSE(Exists(work.outputs[i])) << work.outputs[i] << " is not started";
+  }
+}
+
+// Runs the converter at each budget; every run completes byte-correct or names the one file that
+// the limit cut short.
+void SweepBudgets(const Workspace& work, const std::vector<rlim_t>& budgets) {
+  const std::array<std::string, 3> reference = Reference(work);
+  ASSERT_EQ(reference[0], kVersionBytes);
+  const Snapshot before = Take(work.exportPath);
+  for (const rlim_t budget : budgets) {
+    SCOPED_TRACE("file size limit " + std::to_string(budget));
+    work.RemoveOutputs();
+    const Result run = RunConverter(work.exportPath, budget);
+    std::size_t failed = 0;
+    while (failed < reference.size() && reference[failed].size() <= budget) {
+      ++failed;
+    }
+    if (failed == reference.size()) {
+      EXPECT_EQ(run.exitCode, 0) << run.err;
+      EXPECT_EQ(run.out, kSuccess);
+      EXPECT_EQ(run.err, "");
+      for (std::size_t i = 0; i < reference.size(); ++i) {
+        EXPECT_EQ(ReadFile(work.outputs[i]), reference[i]) << work.outputs[i];
+      }
+    } else {
+      ExpectStoppedAt(work, reference, failed, run, "Unable to write file");
+      const std::size_t written = ReadFile(work.outputs[failed]).value_or("").size();
+      EXPECT_LT(written, reference[failed].size()) << "the file named is really incomplete";
+      EXPECT_LE(written, budget);
+    }
+    if (::testing::Test::HasFailure()) {
+      break;  // one budget's failures tell the story; thousands more would bury it
+    }
+  }
+  EXPECT_EQ(Take(work.exportPath), before);
+}
+
+// Every byte budget from 0 to the largest output's size, in four slices that CTest can run side by
+// side. The outputs fit in the stream buffer, so each limit is met when a file is closed.
+constexpr rlim_t kLargestSmallOutput = 5 * kRecordSize;
+constexpr int kSlices = 4;
+
+class EveryBudget : public ::testing::TestWithParam<int> {};
+
+TEST_P(EveryBudget, UpToTheLargestOutput) {
+  const Workspace work(MakeExport(5, 4));
+  std::vector<rlim_t> budgets;
+  for (rlim_t budget = 0; budget <= kLargestSmallOutput; ++budget) {
+    if (static_cast<int>(budget * kSlices / (kLargestSmallOutput + 1)) == GetParam()) {
+      budgets.push_back(budget);
+    }
+  }
+  ASSERT_FALSE(budgets.empty());
+  SweepBudgets(work, budgets);
+}
+
+INSTANTIATE_TEST_SUITE_P(FileSizeLimit, EveryBudget, ::testing::Range(0, kSlices));
+
+// Record files larger than the stream buffer meet the limit while records are still written.
+TEST(FileSizeLimit, BudgetsAroundBufferAndRecordBoundaries) {
+  const int members = 1200;  // 614400-byte record files: more than two buffers
+  const Workspace work(MakeExport(members, members));
+  std::vector<rlim_t> budgets = {0, 14, 15, 16};
+  for (const std::size_t edge : {kOutputBuffer, 2 * kOutputBuffer, members * kRecordSize,
+                                 100 * kRecordSize, kOutputBuffer + kRecordSize}) {
+    for (const std::size_t budget : {edge - 1, edge, edge + 1}) {
+      budgets.push_back(budget);
+    }
+  }
+  SweepBudgets(work, budgets);
+}
+
+TEST(OutputLocation, MissingDirectoryIsNotCreated) {
+  const Workspace work(MakeExport(1, 1));
+  const std::string exportPath = work.Path("missing/Ledger.txt");
+  const Result run = RunConverter(exportPath, std::nullopt);
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, Warning("Unable to create file", work.Path("missing/PVERSION.DAT")));
+  EXPECT_FALSE(Exists(work.Path("missing")));
+}
+
+TEST(OutputLocation, RegularFileAsDirectoryComponent) {
+  const Workspace work(MakeExport(1, 1));
+  const Snapshot before = Take(work.exportPath);
+  const Result run = RunConverter(work.exportPath + "/Ledger.txt", std::nullopt);
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, Warning("Unable to create file", work.exportPath + "/PVERSION.DAT"));
+  EXPECT_EQ(Take(work.exportPath), before);
+}
+
+TEST(OutputLocation, DirectoryInPlaceOfEachOutput) {
+  for (std::size_t blocked = 0; blocked < kOutputNames.size(); ++blocked) {
+    SCOPED_TRACE(kOutputNames[blocked]);
+    const Workspace work(MakeExport(2, 2));
+    const std::array<std::string, 3> reference = Reference(work);
+    ASSERT_EQ(mkdir(work.outputs[blocked].c_str(), 0755), 0);
+    const Snapshot before = Take(work.exportPath);
+    const Result run = RunConverter(work.exportPath, std::nullopt);
+    ExpectStoppedAt(work, reference, blocked, run, "Unable to create file");
+    EXPECT_EQ(Take(work.exportPath), before);
+  }
+}
+
+// /dev/full takes the open and fails the writes, so the failure shows when the buffer is flushed.
+TEST(OutputLocation, EachOutputLinkedToAFullDevice) {
+  for (std::size_t full = 0; full < kOutputNames.size(); ++full) {
+    SCOPED_TRACE(kOutputNames[full]);
+    const Workspace work(MakeExport(2, 2));
+    const std::array<std::string, 3> reference = Reference(work);
+    ASSERT_EQ(symlink("/dev/full", work.outputs[full].c_str()), 0);
+    const Snapshot before = Take(work.exportPath);
+    const Result run = RunConverter(work.exportPath, std::nullopt);
+    ExpectStoppedAt(work, reference, full, run, "Unable to write file");
+    EXPECT_EQ(Take(work.exportPath), before);
+  }
+}
+
+// An output that is the export itself, by name or through a link, is refused, not truncated.
+TEST(ExportFile, ThatIsAnOutputIsNeverOverwritten) {
+  for (std::size_t same = 0; same < kOutputNames.size(); ++same) {
+    for (const char* how : {"named", "hard link", "symbolic link"}) {
+      SCOPED_TRACE(std::string(kOutputNames[same]) + ", " + how);
+      const Workspace work(MakeExport(2, 2));
+      const std::array<std::string, 3> reference = Reference(work);
+      std::string exportPath = work.exportPath;
+      if (std::string(how) == "named") {
+        ASSERT_EQ(rename(work.exportPath.c_str(), work.outputs[same].c_str()), 0);
+        exportPath = work.outputs[same];
+      } else if (std::string(how) == "hard link") {
+        ASSERT_EQ(link(work.exportPath.c_str(), work.outputs[same].c_str()), 0);
+      } else {
+        ASSERT_EQ(symlink(work.exportPath.c_str(), work.outputs[same].c_str()), 0);
+      }
+      const Snapshot before = Take(exportPath);
+      const Result run = RunConverter(exportPath, std::nullopt);
+      EXPECT_EQ(run.exitCode, 1);
+      EXPECT_EQ(run.out, "");
+      EXPECT_EQ(run.err, Warning("Unable to create file", work.outputs[same]));
+      for (std::size_t i = 0; i < same; ++i) {
+        EXPECT_EQ(ReadFile(work.outputs[i]), reference[i]);
+      }
+      EXPECT_EQ(Take(exportPath), before);
+    }
+  }
+}
+
+// Opening a directory for reading succeeds on POSIX; the first read fails.
+TEST(ExportFile, ThatIsADirectoryIsAReadError) {
+  const Workspace work("");
+  ASSERT_EQ(unlink(work.exportPath.c_str()), 0);
+  ASSERT_EQ(mkdir(work.exportPath.c_str(), 0755), 0);
+  const Snapshot before = Take(work.exportPath);
+  const Result run = RunConverter(work.exportPath, std::nullopt);
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, Warning("Unable to read file", work.exportPath));
+  EXPECT_EQ(ReadFile(work.outputs[0]), kVersionBytes);
+  EXPECT_FALSE(Exists(work.outputs[1]));
+  EXPECT_FALSE(Exists(work.outputs[2]));
+  EXPECT_EQ(Take(work.exportPath), before);
+}
+
+TEST(ExportFile, ThatIsMissingCannotBeOpened) {
+  const Workspace work("");
+  ASSERT_EQ(unlink(work.exportPath.c_str()), 0);
+  const Result run = RunConverter(work.exportPath, std::nullopt);
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, Warning("Unable to open file", work.exportPath));
+  EXPECT_EQ(ReadFile(work.outputs[0]), kVersionBytes);
+  EXPECT_FALSE(Exists(work.outputs[1]));
+  EXPECT_FALSE(Exists(work.exportPath));
+}
+
+}  // namespace
