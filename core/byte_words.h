@@ -13,6 +13,7 @@ namespace byte_words {
 inline constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Fu;
 inline constexpr std::uint64_t kOnes = 0x0101010101010101u;
 
+// The eight bytes at `p` as one word, in the host's byte order.
 inline std::uint64_t Load(const char* p) {
   std::uint64_t word;
   std::memcpy(&word, p, sizeof word);
@@ -23,16 +24,6 @@ inline std::uint64_t Load(const char* p) {
 inline std::uint64_t MarkBytes(std::uint64_t word, unsigned char byte) {
   const std::uint64_t x = word ^ (kOnes * byte);
   return ~(((x & kLow7) + kLow7) | x | kLow7);
-}
-
-// Nonzero exactly when some byte of `word` is zero; cheaper than marking each zero byte.
-inline std::uint64_t AnyZeroByte(std::uint64_t word) {
-  return (word - kOnes) & ~word & ~kLow7;
-}
-
-// How many bytes MarkBytes marked.
-inline std::size_t CountMarks(std::uint64_t marks) {
-  return static_cast<std::size_t>(((marks >> 7) * kOnes) >> 56);
 }
 
 // The first `byte` in [p, end), or end.
@@ -48,12 +39,6 @@ inline const char* Find(const char* p, const char* end, char byte) {
     ++p;
   }
   return p;
-}
-
-// The word of `word`'s bytes at indexes below `keep` (counted from the lowest address), the
-// others cleared. Little-endian hosts only.
-inline std::uint64_t KeepLowBytes(std::uint64_t word, std::size_t keep) {
-  return keep >= 8 ? word : word & ((std::uint64_t{1} << (8 * keep)) - 1);
 }
 
 // Copies `n` bytes with a few overlapping word moves, never touching dst[n] or beyond.

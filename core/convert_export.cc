@@ -1,6 +1,7 @@
 #include "core/convert_export.h"
 
 #include <memory>
+#include <new>
 
 #include "core/export_reader.h"
 #include "core/file_stream.h"
@@ -15,19 +16,37 @@ constexpr char kVersionFileName[] = "PVERSION.DAT";
 constexpr char kScoutFileName[] = "CPERW.DAT";
 constexpr char kAdultFileName[] = "APERW.DAT";
 constexpr char kHeader[] = "LedgerExport";
-constexpr std::size_t kOutputBufferSize = 256 * 1024;
+constexpr std::size_t kRecordsPerBlock = 512;  // 256 KiB
+
+// Records built in place and handed to their file a block at a time, in one write each.
+class RecordBlock {
+ public:
+  // Where the next record is built.
+  unsigned char* Next() { return bytes_ + used_; }
+  // Keeps the record built at Next(); true when the block is full.
+  bool Keep() {
+    used_ += kRecordSize;
+    return used_ == sizeof bytes_;
+  }
+  // Writes the kept records to `out` and empties the block; false when they did not all go out.
+  bool Flush(FileStream& out) {
+    const bool written = used_ == 0 || out.Write(bytes_, used_);
+    used_ = 0;
+    return written;
+  }
+
+ private:
+  unsigned char bytes_[kRecordsPerBlock * kRecordSize];
+  std::size_t used_ = 0;
+};
 
 // Everything one run works in, allocated once per run and never per record.
 struct RunState {
   explicit RunState(std::FILE* input) : reader(input) {}
   ExportReader reader;
   ExportLine line;
-  FieldTable fields;
-  union {
-    ScoutRecord scout;
-    AdultRecord adult;
-  };
-  char outputBuffer[kOutputBufferSize];
+  FieldViews fields;
+  RecordBlock block;
 };
 
 bool Report(NoticeSink& sink, NoticeKind kind, std::string text, const char* caption) {
@@ -68,17 +87,14 @@ bool ConvertSection(Section section, RunState& run, FileStream& out, const std::
         return true;
       }
     }
-    SplitFields(text, run.fields);
-    const void* record;
+    SplitFieldViews(text, run.fields);
     if (section == Section::kScouts) {
-      BuildScoutRecord(run.fields, run.scout);
-      record = run.scout.bytes;
+      BuildScoutRecord(run.fields, *new (run.block.Next()) ScoutRecord);
     } else {
-      BuildAdultRecord(run.fields, run.adult);
-      record = run.adult.bytes;
+      BuildAdultRecord(run.fields, *new (run.block.Next()) AdultRecord);
     }
     // Records follow one another, so each lands at 512 times its index without a seek.
-    if (!out.Write(record, kRecordSize)) {
+    if (run.block.Keep() && !run.block.Flush(out)) {
       return Warn(sink, outPath, kWriteFailedCaption);
     }
   }
@@ -93,11 +109,14 @@ bool WriteRecordFile(Section section, const char* fileName, RunState& run,
   if (!CreateOutput(out, path, exportPath)) {
     return Warn(sink, path, kCreateFailedCaption);
   }
-  out.UseBuffer(run.outputBuffer, sizeof run.outputBuffer);
+  out.DisableBuffering();  // the records go out in whole blocks already
   if (!ConvertSection(section, run, out, path, exportPath, sink)) {
     return false;
   }
-  // Buffered bytes reach the file only now; a file that cannot take them is not complete.
+  if (!run.block.Flush(out)) {
+    return Warn(sink, path, kWriteFailedCaption);
+  }
+  // A file system may take the last bytes only now; a file that cannot is not complete.
   if (!out.Close()) {
     return Warn(sink, path, kWriteFailedCaption);
   }

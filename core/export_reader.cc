@@ -1,9 +1,6 @@
 #include "core/export_reader.h"
 
-#include <cstdint>
 #include <cstring>
-
-#include "core/byte_words.h"
 
 namespace ledger {
 namespace {
@@ -20,8 +17,6 @@ struct SpecialBytes {
   }
 };
 constexpr SpecialBytes kSpecial;
-
-constexpr std::size_t kWordsPerBlock = 6;
 
 }  // namespace
 
@@ -62,32 +57,10 @@ bool ExportReader::TakeWholeLine(ExportLine& line) {
     return false;
   }
   const std::size_t end = static_cast<std::size_t>(static_cast<const char*>(lf) - start);
-  const std::size_t size = end > 0 && start[end - 1] == '\r' ? end - 1 : end;
-  // Eight bytes at a time, without a branch per byte: count the TABs, find any NUL, and check
-  // that every 48 bytes hold a TAB, which no field of kFieldWidth bytes or more can pass.
-  static_assert(2 * kWordsPerBlock * 8 <= kFieldWidth, "a long field spans a whole block");
-  std::size_t tabs = 0;
-  std::uint64_t nuls = 0;
-  std::uint64_t blockTabs = 0;
-  bool eachBlockHasTab = true;
-  std::size_t i = 0;
-  for (std::size_t word = 1; i + 8 <= size; i += 8, ++word) {
-    const std::uint64_t bytes = byte_words::Load(start + i);
-    const std::uint64_t tabMarks = byte_words::MarkBytes(bytes, '\t');
-    tabs += byte_words::CountMarks(tabMarks);
-    nuls |= byte_words::AnyZeroByte(bytes);
-    blockTabs |= tabMarks;
-    if (word % kWordsPerBlock == 0) {
-      eachBlockHasTab &= blockTabs != 0;
-      blockTabs = 0;
-    }
-  }
-  for (; i < size; ++i) {
-    tabs += start[i] == '\t';
-    nuls |= start[i] == '\0';
-  }
-  if (nuls != 0 || tabs >= kMaxFields || !eachBlockHasTab) {
-    return false;
+  std::size_t size = end > 0 && start[end - 1] == '\r' ? end - 1 : end;
+  if (const void* nul = std::memchr(start, '\0', size)) {
+    size = static_cast<std::size_t>(static_cast<const char*>(nul) - start);
+    line.hasNul = true;
   }
   line.text = std::string_view(start, size);
   line.endsWithLineFeed = true;

@@ -11,13 +11,14 @@ namespace ledger {
 
 // One line of the export file as the conversion sees it.
 struct ExportLine {
-  // The line's text: its bytes before the line feed or the first NUL, with each TAB-separated
-  // field cut to kFieldWidth - 1 bytes and nothing after the kMaxFields-th field. Splitting it
-  // gives the same fields as splitting the whole text, and it equals a short word exactly when
-  // the whole text does. Valid until the next read.
+  // The line's text: its bytes before the line feed or the first NUL. A line that does not lie
+  // whole in the read buffer comes with each TAB-separated field cut to kFieldWidth - 1 bytes
+  // and nothing after the kMaxFields-th field, so that memory stays bounded; splitting it gives
+  // the same fields as splitting the whole text, and it equals a short word exactly when the
+  // whole text does. Valid until the next read.
   std::string_view text;
   bool endsWithLineFeed = false;  // the line was ended by a line feed, not by the input's end
-  bool hasNul = false;            // a NUL byte cut the text short
+  bool hasNul = false;  // a NUL byte cut the text short (one after the last field may go unseen)
 };
 
 enum class ReadResult { kLine, kEnd, kError };
@@ -41,9 +42,8 @@ class ExportReader {
   // Takes the next byte after the line-end rule into `byte`; false at the end or on an error.
   bool NextByte(char& byte);
   bool Fill();
-  // Points `line` at the next line where it lies in the buffer already as the line rules would
-  // cut it (ended by a LF, no NUL, every field and the field count within bounds); false, with
-  // nothing taken, otherwise.
+  // Points `line` at the next line where it lies whole in the buffer, ended by its LF; false,
+  // with nothing taken, otherwise.
   bool TakeWholeLine(ExportLine& line);
 
   std::FILE* stream_;

@@ -16,8 +16,8 @@ bool FileStream::Open(const std::string& path, const char* mode) {
   return file_ != nullptr;
 }
 
-void FileStream::UseBuffer(char* buffer, std::size_t size) {
-  std::setvbuf(file_, buffer, _IOFBF, size);
+void FileStream::DisableBuffering() {
+  std::setvbuf(file_, nullptr, _IONBF, 0);
 }
 
 bool FileStream::Write(const void* data, std::size_t size) {

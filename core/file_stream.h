@@ -18,8 +18,8 @@ class FileStream {
   // Opens `path` in binary `mode` ("rb" or "wb"); false when it cannot be opened.
   bool Open(const std::string& path, const char* mode);
 
-  // Gives the stream `buffer` of `size` bytes, which must outlive the stream.
-  void UseBuffer(char* buffer, std::size_t size);
+  // Makes every write go straight to the file, for callers that write whole blocks.
+  void DisableBuffering();
 
   // Writes `size` bytes as one item; false when the item did not go out or the stream is in error.
   bool Write(const void* data, std::size_t size);

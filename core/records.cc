@@ -1,6 +1,5 @@
 #include "core/records.h"
 
-#include <cstdint>
 #include <cstring>
 #include <iterator>
 #include <utility>
@@ -39,84 +38,80 @@ constexpr Copy kAdultLayout[] = {
 constexpr int kAdultFlagField = 13;
 constexpr std::size_t kAdultFlagOffset = 212;
 
-// A bounded copy of `width` bytes done a word at a time, reading at most kFieldWidth bytes of the
-// field's slot and writing exactly the window; false, with nothing written, where it cannot be.
-inline bool CopyWindowByWords(const char* field, std::size_t width, unsigned char* out) {
-#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  using byte_words::Load;
-  if (width < 8 || width + 7 > kFieldWidth) {
-    return false;
-  }
-  std::size_t length = width;  // the field's bytes inside the window
-  for (std::size_t k = 0; k < width; k += 8) {
-    if (const std::uint64_t nul = byte_words::MarkBytes(Load(field + k), 0)) {
-      const std::size_t at = k + static_cast<std::size_t>(__builtin_ctzll(nul)) / 8;
-      length = at < width ? at : width;
-      break;
+// Whether a copy of `layout` before `step` may have written inside the window of `step`: only
+// then must a bounded copy zero what its field leaves free, as the buffer starts all zero.
+constexpr bool WrittenBefore(const Copy* layout, std::size_t step) {
+  const auto extent = [](const Copy& c) {
+    return c.offset + (c.width == kWhole ? kFieldWidth : c.width);
+  };
+  for (std::size_t j = 0; j < step; ++j) {
+    if (layout[j].offset < extent(layout[step]) && layout[step].offset < extent(layout[j])) {
+      return true;
     }
   }
-  const auto put = [&](std::size_t k) {
-    const std::uint64_t word =
-        byte_words::KeepLowBytes(Load(field + k), length > k ? length - k : 0);
-    std::memcpy(out + k, &word, sizeof word);
-  };
-  for (std::size_t k = 0; k + 8 < width; k += 8) {
-    put(k);
-  }
-  put(width - 8);  // the last word overlaps the one before; it never reaches past the window
-  return true;
-#else
-  (void)field;
-  (void)width;
-  (void)out;
   return false;
-#endif
 }
 
-// One copy of a layout, its width known when compiling, so the word loops unroll.
+// One copy of a layout, its width and overlaps known when compiling.
 template <const auto& kLayout, std::size_t kStep>
-void ApplyCopy(const FieldTable& fields, unsigned char* record) {
+void ApplyCopy(const FieldViews& fields, unsigned char* record) {
   constexpr Copy copy = kLayout[kStep];
-  const char* field = fields.Field(copy.field);
-  unsigned char* out = record + copy.offset;
-  if (CopyWindowByWords(field, copy.width, out)) {
-    return;
-  }
-  const std::size_t length = std::strlen(field);  // at most kFieldWidth - 1
+  const std::string_view field = fields.field[copy.field];  // at most kFieldWidth - 1 bytes
+  char* out = reinterpret_cast<char*>(record + copy.offset);
   if constexpr (copy.width == kWhole) {
-    std::memcpy(out, field, length + 1);
+    byte_words::CopyShort(out, field.data(), field.size());
+    out[field.size()] = '\0';
   } else {
-    const std::size_t n = length < copy.width ? length : copy.width;
-    std::memcpy(out, field, n);
-    std::memset(out + n, 0, copy.width - n);
+    const std::size_t n = field.size() < copy.width ? field.size() : copy.width;
+    byte_words::CopyShort(out, field.data(), n);
+    if constexpr (WrittenBefore(kLayout, kStep)) {
+      std::memset(out + n, 0, copy.width - n);
+    }
   }
 }
 
 template <const auto& kLayout, std::size_t... kSteps>
-void ApplyCopies(const FieldTable& fields, unsigned char* record, std::index_sequence<kSteps...>) {
+void ApplyCopies(const FieldViews& fields, unsigned char* record, std::index_sequence<kSteps...>) {
   (ApplyCopy<kLayout, kSteps>(fields, record), ...);
 }
 
 // Clears `record` and applies the copies of `kLayout` in order.
 template <const auto& kLayout>
-void ApplyLayout(const FieldTable& fields, unsigned char* record) {
+void ApplyLayout(const FieldViews& fields, unsigned char* record) {
   std::memset(record, 0, kRecordSize);
   ApplyCopies<kLayout>(fields, record, std::make_index_sequence<std::size(kLayout)>());
 }
 
+// The fields of a table as views, each up to its terminator.
+FieldViews ViewsOf(const FieldTable& table) {
+  FieldViews views;
+  for (int k = 0; k < kMaxFields; ++k) {
+    views.field[k] = std::string_view(table.Field(k), std::strlen(table.Field(k)));
+  }
+  return views;
+}
+
 }  // namespace
 
-void BuildScoutRecord(const FieldTable& fields, ScoutRecord& record) {
+void BuildScoutRecord(const FieldViews& fields, ScoutRecord& record) {
   ApplyLayout<kScoutLayout>(fields, record.bytes);
 }
 
-void BuildAdultRecord(const FieldTable& fields, AdultRecord& record) {
+void BuildAdultRecord(const FieldViews& fields, AdultRecord& record) {
   ApplyLayout<kAdultLayout>(fields, record.bytes);
   // A 16-bit little-endian word: 1 when field 13 reads "yes" in any case, after trailing blanks
   // were trimmed by the split.
-  const bool flag = EqualsIgnoreAsciiCase(fields.Field(kAdultFlagField), "yes");
+  const bool flag = EqualsIgnoreAsciiCase(fields.field[kAdultFlagField], "yes");
   record.bytes[kAdultFlagOffset] = flag ? 1 : 0;
   record.bytes[kAdultFlagOffset + 1] = 0;
+}
+
+void BuildScoutRecord(const FieldTable& fields, ScoutRecord& record) {
+  BuildScoutRecord(ViewsOf(fields), record);
+}
+
+void BuildAdultRecord(const FieldTable& fields, AdultRecord& record) {
+  BuildAdultRecord(ViewsOf(fields), record);
 }
 
 }  // namespace ledger

@@ -21,9 +21,11 @@ struct AdultRecord {
 
 // Clears `record` and copies the scout fields of `fields` into it in layout order.
 void BuildScoutRecord(const FieldTable& fields, ScoutRecord& record);
+void BuildScoutRecord(const FieldViews& fields, ScoutRecord& record);
 
 // Clears `record`, copies the adult fields of `fields` into it and sets the flag word.
 void BuildAdultRecord(const FieldTable& fields, AdultRecord& record);
+void BuildAdultRecord(const FieldViews& fields, AdultRecord& record);
 
 }  // namespace ledger
 

@@ -5,34 +5,6 @@
 #include "core/byte_words.h"
 
 namespace ledger {
-namespace {
-
-// SplitFields with one delimiter, as the conversion uses, into a zeroed table: the delimiter is
-// found and each field copied a word at a time, with no call per field.
-int SplitOnByte(int maxFields, std::size_t width, std::string_view line, char* table,
-                char delimiter) {
-  const std::size_t keep = width - 1;
-  const char* p = line.data();
-  const char* const end = p + line.size();
-  int count = 0;
-  for (char* slot = table;; slot += width) {
-    const char* fieldEnd = byte_words::Find(p, end, delimiter);
-    std::size_t length = static_cast<std::size_t>(fieldEnd - p);
-    length = length < keep ? length : keep;
-    while (length > 0 && p[length - 1] == ' ') {
-      --length;
-    }
-    byte_words::CopyShort(slot, p, length);
-    p = fieldEnd;
-    ++count;
-    if (p == end || count == maxFields) {
-      return count;
-    }
-    ++p;
-  }
-}
-
-}  // namespace
 
 bool IsCharInSet(char c, const char* set) {
   for (; *set != '\0'; ++set) {
@@ -72,9 +44,6 @@ int SplitFields(int maxFields, int width, std::string_view line, char* table,
     return 0;
   }
   std::memset(table, 0, static_cast<std::size_t>(maxFields) * static_cast<std::size_t>(width));
-  if (delimiters[0] != '\0' && delimiters[1] == '\0') {
-    return SplitOnByte(maxFields, static_cast<std::size_t>(width), line, table, delimiters[0]);
-  }
   const std::size_t keep = static_cast<std::size_t>(width) - 1;
   std::size_t pos = 0;
   int count = 0;
@@ -89,6 +58,29 @@ int SplitFields(int maxFields, int width, std::string_view line, char* table,
     std::memcpy(slot, field.data(), field.size());
     pos = end + 1;
     ++count;
+  }
+  return count;
+}
+
+int SplitFieldViews(std::string_view line, FieldViews& views) {
+  const char* p = line.data();
+  const char* const end = p + line.size();
+  int count = 0;
+  for (;;) {
+    const char* fieldEnd = byte_words::Find(p, end, '\t');
+    std::size_t length = static_cast<std::size_t>(fieldEnd - p);
+    length = length < kFieldWidth - 1 ? length : kFieldWidth - 1;
+    while (length > 0 && p[length - 1] == ' ') {
+      --length;
+    }
+    views.field[count++] = std::string_view(p, length);
+    if (fieldEnd == end || count == kMaxFields) {
+      break;
+    }
+    p = fieldEnd + 1;
+  }
+  for (int k = count; k < kMaxFields; ++k) {
+    views.field[k] = std::string_view();
   }
   return count;
 }

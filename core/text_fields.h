@@ -17,6 +17,11 @@ struct FieldTable {
   char* Slot(int k) { return bytes + k * kFieldWidth; }
 };
 
+// The fields of one member line as views into the line, with no bytes copied.
+struct FieldViews {
+  std::string_view field[kMaxFields];  // fields the line does not have are empty
+};
+
 // True when `c` is one of the bytes of the NUL-terminated `set` (its terminator does not count).
 bool IsCharInSet(char c, const char* set);
 
@@ -38,6 +43,10 @@ int SplitFields(int maxFields, int width, std::string_view line, char* table,
 inline int SplitFields(std::string_view line, FieldTable& table) {
   return SplitFields(kMaxFields, kFieldWidth, line, table.bytes, "\t");
 }
+
+// Cuts `line` at TABs into the fields the conversion's SplitFields stores (at most 20, each cut to
+// 99 bytes without its trailing blanks), as views into `line`; returns their number.
+int SplitFieldViews(std::string_view line, FieldViews& views);
 
 // ASCII-only case-insensitive equality, independent of any locale.
 bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b);

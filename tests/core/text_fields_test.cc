@@ -113,6 +113,31 @@ TEST(SplitFieldsTest, HonoursTheGivenShapeAndDelimiters) {
   EXPECT_EQ(0, SplitFields(0, 4, "abc", table, ","));
 }
 
+TEST(SplitFieldViewsTest, GivesTheTablesFieldsWithoutCopying) {
+  FieldViews views;
+  std::string line;
+  for (int i = 0; i < 25; ++i) {
+    line += std::to_string(i) + "  \t";
+  }
+  EXPECT_EQ(20, SplitFieldViews(line, views));
+  EXPECT_EQ("19", views.field[19]);
+  EXPECT_EQ(line.data(), views.field[0].data());  // a view into the line itself
+
+  EXPECT_EQ(3, SplitFieldViews("a\tb \t", views));
+  EXPECT_EQ("a", views.field[0]);
+  EXPECT_EQ("b", views.field[1]);
+  EXPECT_EQ("", views.field[2]);
+  for (int k = 3; k < kMaxFields; ++k) {
+    EXPECT_EQ("", views.field[k]) << "view " << k << " still shows the longer line";
+  }
+  EXPECT_EQ(1, SplitFieldViews("", views));
+  EXPECT_EQ(1, SplitFieldViews(std::string_view(), views));
+  const std::string longField = std::string(120, 'x') + "\ty";
+  EXPECT_EQ(2, SplitFieldViews(longField, views));
+  EXPECT_EQ(std::string(99, 'x'), views.field[0]);
+  EXPECT_EQ("y", views.field[1]);
+}
+
 TEST(EqualsIgnoreAsciiCaseTest, FoldsAsciiLettersOnly) {
   EXPECT_TRUE(EqualsIgnoreAsciiCase("sCoUtS", "Scouts"));
   EXPECT_TRUE(EqualsIgnoreAsciiCase("", ""));
@@ -122,10 +147,10 @@ TEST(EqualsIgnoreAsciiCaseTest, FoldsAsciiLettersOnly) {
   EXPECT_FALSE(EqualsIgnoreAsciiCase("[", "{"));        // 0x5B and 0x7B differ by 0x20 too
 }
 
-// The split on one delimiter byte and the split on a set agree on fields of every length around
-// the word size and the slot width, with trailing blanks and empty fields, for wide and narrow
-// tables alike.
-TEST(SplitFieldsTest, OneDelimiterAgreesWithADelimiterSet) {
+// The conversion's split into views and the split into a table agree on fields of every length
+// around the word size and the slot width, with trailing blanks and empty fields; and a split on
+// one delimiter byte agrees with one on a set, for wide and narrow tables alike.
+TEST(SplitFieldsTest, ViewsAndTablesAgree) {
   const std::size_t lengths[] = {0, 1, 3, 4, 7, 8, 9, 15, 16, 17, 98, 99, 100, 101};
   for (const auto& [maxFields, width] : {std::pair{20, 100}, std::pair{3, 5}, std::pair{4, 9}}) {
     for (std::size_t first : lengths) {
@@ -141,6 +166,15 @@ TEST(SplitFieldsTest, OneDelimiterAgreesWithADelimiterSet) {
         const int m = SplitFields(maxFields, width, line, set.data(), "\t\x01");
         EXPECT_EQ(m, n);
         EXPECT_EQ(set, one) << "fields of " << first << " and " << second << " bytes";
+        if (maxFields == kMaxFields && width == kFieldWidth) {
+          FieldViews views;
+          EXPECT_EQ(n, SplitFieldViews(line, views));
+          for (int k = 0; k < kMaxFields; ++k) {
+            EXPECT_EQ(std::string(one.data() + k * kFieldWidth), views.field[k])
+                << "field " << k << " of a line with fields of " << first << " and " << second
+                << " bytes";
+          }
+        }
       }
     }
   }
