@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "tests/core/test_support.h"
+#include "tests/support/run_program.h"
 
 namespace {
 
@@ -29,40 +29,11 @@ const std::string kInvalid =
     "ledger-convert: Convert Ledger Files: Invalid file format.\n\nPlease re-export your data "
     "from Vantorel and try again.\n";
 
-struct Outcome {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using Outcome = ledger::testing::ProgramOutcome;
 
 // Runs ledger-convert with `args` in directory `cwd`, capturing both output streams.
 Outcome RunTool(const std::vector<std::string>& args, const fs::path& cwd) {
-  TempDir capture;
-  const std::string outPath = capture.File("out");
-  const std::string errPath = capture.File("err");
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(cwd.c_str()) != 0) {
-      _exit(127);
-    }
-    std::vector<char*> argv{const_cast<char*>(LEDGER_CONVERT)};
-    for (const std::string& arg : args) {
-      argv.push_back(const_cast<char*>(arg.c_str()));
-    }
-    argv.push_back(nullptr);
-    execv(LEDGER_CONVERT, argv.data());
-    _exit(127);
-  }
-  Outcome outcome;
-  int wstatus = 0;
-  if (pid > 0 && waitpid(pid, &wstatus, 0) == pid && WIFEXITED(wstatus)) {
-    outcome.status = WEXITSTATUS(wstatus);
-  }
-  outcome.out = ReadBytes(outPath);
-  outcome.err = ReadBytes(errPath);
-  return outcome;
+  return ledger::testing::RunProgram(LEDGER_CONVERT, args, cwd.string());
 }
 
 // A directory holding a copy of the bundled example export.
@@ -104,7 +75,7 @@ std::size_t CountLines(const std::string& text, std::size_t from, std::size_t to
 TEST(CliTest, ConvertsTheExampleAndSaysSoOnStandardOutput) {
   ExampleDir dir;
   const Outcome outcome = RunTool({dir.exportPath()}, dir.path());
-  EXPECT_EQ(0, outcome.status);
+  EXPECT_EQ(0, outcome.exitCode);
   EXPECT_EQ(kSuccess, outcome.out);
   EXPECT_EQ("", outcome.err);
   EXPECT_EQ(kVersionBytes, ReadBytes(dir.File("PVERSION.DAT")));
@@ -133,13 +104,13 @@ TEST(CliTest, FailuresGoToStandardErrorWithCaptionAndText) {
   TempDir dir;
   WriteBytes(dir.File("Ledger.txt"), "LedgerExport \r\nS1\r\n");
   Outcome invalid = RunTool({dir.File("Ledger.txt")}, dir.path());
-  EXPECT_EQ(1, invalid.status);
+  EXPECT_EQ(1, invalid.exitCode);
   EXPECT_EQ("", invalid.out);
   EXPECT_EQ(kInvalid, invalid.err);
 
   fs::create_directory(dir.path() / "sub");
   Outcome missing = RunTool({"sub/typed.txt"}, dir.path());  // passed on exactly as given
-  EXPECT_EQ(1, missing.status);
+  EXPECT_EQ(1, missing.exitCode);
   EXPECT_EQ("", missing.out);
   EXPECT_EQ("ledger-convert: Unable to open file: sub/typed.txt\n", missing.err);
   EXPECT_EQ(kVersionBytes, ReadBytes(dir.File("sub/PVERSION.DAT")));
@@ -152,7 +123,7 @@ TEST(CliTest, CommandLineErrorsTouchNoFile) {
       {}, {"a", "b"}, {"--bogus"}, {"-x"}, {"--help", "Ledger.txt"}, {"--", "a", "b"}};
   for (const auto& args : wrong) {
     const Outcome outcome = RunTool(args, dir.path());
-    EXPECT_EQ(2, outcome.status) << ::testing::PrintToString(args);
+    EXPECT_EQ(2, outcome.exitCode) << ::testing::PrintToString(args);
     EXPECT_EQ("", outcome.out);
     EXPECT_EQ(0u, outcome.err.rfind("Usage: ledger-convert EXPORT_FILE\n", 0)) << outcome.err;
   }
@@ -163,12 +134,12 @@ TEST(CliTest, HelpAndVersion) {
   TempDir dir;
   for (const char* help : {"-h", "--help"}) {
     const Outcome outcome = RunTool({help}, dir.path());
-    EXPECT_EQ(0, outcome.status);
+    EXPECT_EQ(0, outcome.exitCode);
     EXPECT_EQ(0u, outcome.out.rfind("Usage: ledger-convert EXPORT_FILE\n", 0));
     EXPECT_EQ("", outcome.err);
   }
   const Outcome version = RunTool({"--version"}, dir.path());
-  EXPECT_EQ(0, version.status);
+  EXPECT_EQ(0, version.exitCode);
   EXPECT_EQ("ledger-convert 1.0.0.1\n", version.out);
   EXPECT_EQ("", version.err);
   EXPECT_TRUE(fs::is_empty(dir.path()));
@@ -178,7 +149,7 @@ TEST(CliTest, DoubleDashAllowsANameThatLooksLikeAnOption) {
   TempDir dir;
   WriteBytes(dir.File("-export.txt"), "LedgerExport\nS1\n");
   const Outcome outcome = RunTool({"--", "-export.txt"}, dir.path());
-  EXPECT_EQ(0, outcome.status);
+  EXPECT_EQ(0, outcome.exitCode);
   EXPECT_EQ(kSuccess, outcome.out);
   EXPECT_EQ(512u, fs::file_size(dir.path() / "CPERW.DAT"));
 }
@@ -189,7 +160,7 @@ TEST(CliTest, AFullDeviceIsAWriteFailureNeverASuccess) {
     ExampleDir dir;
     fs::create_symlink("/dev/full", dir.File(name));
     const Outcome outcome = RunTool({dir.exportPath()}, dir.path());
-    EXPECT_EQ(1, outcome.status);
+    EXPECT_EQ(1, outcome.exitCode);
     EXPECT_EQ("", outcome.out);
     EXPECT_EQ("ledger-convert: Unable to write file: " + dir.File(name) + "\n", outcome.err);
     dir.ExpectExportUnchanged();
@@ -200,7 +171,7 @@ TEST(CliTest, AnExportThatIsADirectoryIsAReadError) {
   TempDir dir;
   fs::create_directory(dir.path() / "Ledger.txt");
   const Outcome outcome = RunTool({dir.File("Ledger.txt")}, dir.path());
-  EXPECT_EQ(1, outcome.status);
+  EXPECT_EQ(1, outcome.exitCode);
   EXPECT_EQ("ledger-convert: Unable to read file: " + dir.File("Ledger.txt") + "\n", outcome.err);
   EXPECT_FALSE(fs::exists(dir.path() / "CPERW.DAT"));
 }
@@ -209,12 +180,12 @@ TEST(CliTest, OutputsThatCannotBeCreated) {
   ExampleDir dir;
   WriteBytes(dir.File("plain"), "not a directory");
   Outcome notADir = RunTool({"plain/Ledger.txt"}, dir.path());
-  EXPECT_EQ(1, notADir.status);
+  EXPECT_EQ(1, notADir.exitCode);
   EXPECT_EQ("ledger-convert: Unable to create file: plain/PVERSION.DAT\n", notADir.err);
 
   fs::create_directory(dir.File("CPERW.DAT"));
   Outcome blocked = RunTool({"Ledger.txt"}, dir.path());
-  EXPECT_EQ(1, blocked.status);
+  EXPECT_EQ(1, blocked.exitCode);
   EXPECT_EQ("ledger-convert: Unable to create file: CPERW.DAT\n", blocked.err);
   EXPECT_EQ(kVersionBytes, ReadBytes(dir.File("PVERSION.DAT")));
   dir.ExpectExportUnchanged();
@@ -229,7 +200,7 @@ TEST(CliTest, RecordFilesOfTwoGibibytesAndMore) {
   exportBytes += "last\tafter 2 GiB";
   WriteBytes(dir.File("Ledger.txt"), exportBytes);
   const Outcome outcome = RunTool({dir.File("Ledger.txt")}, dir.path());
-  EXPECT_EQ(0, outcome.status) << outcome.err;
+  EXPECT_EQ(0, outcome.exitCode) << outcome.err;
 
   const std::string path = dir.File("CPERW.DAT");
   ASSERT_EQ(512 * records, fs::file_size(path));

@@ -3,16 +3,11 @@
 // directory or one of the outputs. A run either completes with every file byte-correct or
 // reports exactly one failure, and the export file is never changed.
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -22,6 +17,8 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "tests/support/run_program.h"
 
 namespace {
 
@@ -33,70 +30,11 @@ constexpr std::size_t kRecordSize = 512;
 constexpr std::size_t kOutputBuffer = 256 * 1024;  // the converter's stream buffer
 constexpr std::array<const char*, 3> kOutputNames = {"PVERSION.DAT", "CPERW.DAT", "APERW.DAT"};
 
-struct Result {
-  int exitCode = -1;  // -1 when the process did not exit normally
-  std::string out;
-  std::string err;
-};
+using Result = ledger::testing::ProgramOutcome;
 
-// Runs the converter on `exportPath`; with `fileSizeLimit`, under that RLIMIT_FSIZE and with
-// SIGXFSZ ignored, so that a write past the limit fails with EFBIG instead of killing it.
+// Runs the converter on `exportPath`, under `fileSizeLimit` when there is one.
 Result RunConverter(const std::string& exportPath, std::optional<rlim_t> fileSizeLimit) {
-  int outPipe[2];
-  int errPipe[2];
-  if (pipe(outPipe) != 0 || pipe(errPipe) != 0) {
-    ADD_FAILURE() << "pipe failed";
-    return {};
-  }
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(outPipe[1], STDOUT_FILENO);
-    dup2(errPipe[1], STDERR_FILENO);
-    close(outPipe[0]);
-    close(outPipe[1]);
-    close(errPipe[0]);
-    close(errPipe[1]);
-    if (fileSizeLimit) {
-      signal(SIGXFSZ, SIG_IGN);  // stays ignored across exec
-      const rlimit limit{*fileSizeLimit, *fileSizeLimit};
-      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) {
-        _exit(125);
-      }
-    }
-    execl(LEDGER_CONVERT, LEDGER_CONVERT, exportPath.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(outPipe[1]);
-  close(errPipe[1]);
-  Result result;
-  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-  std::string* sinks[2] = {&result.out, &result.err};
-  int open = 2;
-  while (open > 0) {
-    if (poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      break;
-    }
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd >= 0 && fds[i].revents != 0) {
-        char buffer[4096];
-        const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-        if (n > 0) {
-          sinks[i]->append(buffer, static_cast<std::size_t>(n));
-        } else {
-          close(fds[i].fd);
-          fds[i].fd = -1;
-          --open;
-        }
-      }
-    }
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
+  return ledger::testing::RunProgram(LEDGER_CONVERT, {exportPath}, "", fileSizeLimit);
 }
 
 std::optional<std::string> ReadFile(const std::string& path) {
