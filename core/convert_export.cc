@@ -6,6 +6,7 @@
 #include "core/export_reader.h"
 #include "core/file_stream.h"
 #include "core/records.h"
+#include "core/same_file.h"
 #include "core/text_fields.h"
 #include "core/version_file.h"
 

@@ -1,8 +1,5 @@
 #include "core/file_stream.h"
 
-#include <filesystem>
-#include <system_error>
-
 namespace ledger {
 
 FileStream::~FileStream() {
@@ -29,16 +26,6 @@ bool FileStream::Close() {
   file_ = nullptr;
   const bool flushed = std::fflush(file) == 0 && std::ferror(file) == 0;
   return std::fclose(file) == 0 && flushed;
-}
-
-bool SameFile(const std::string& a, const std::string& b) {
-  // Building a path may throw (a narrow name that does not convert); such names are not compared.
-  try {
-    std::error_code error;
-    return std::filesystem::equivalent(a, b, error) && !error;
-  } catch (...) {
-    return false;
-  }
 }
 
 }  // namespace ledger

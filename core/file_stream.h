@@ -33,9 +33,6 @@ class FileStream {
   std::FILE* file_ = nullptr;
 };
 
-// True when both paths name one existing file (through links or other spellings too).
-bool SameFile(const std::string& a, const std::string& b);
-
 }  // namespace ledger
 
 #endif  // LEDGER_CORE_FILE_STREAM_H_

@@ -33,6 +33,12 @@ inline constexpr const char kCreateFailedCaption[] = "Unable to create file";
 inline constexpr const char kWriteFailedCaption[] = "Unable to write file";
 inline constexpr const char kOpenFailedCaption[] = "Unable to open file";
 inline constexpr const char kReadFailedCaption[] = "Unable to read file";
+// Shown, with kNoticeCaption, when a run ran out of memory; the command prints kOutOfMemoryLine.
+inline constexpr const char kOutOfMemoryText[] =
+    "The conversion stopped: there is not enough memory.";
+inline constexpr const char kOutOfMemoryLine[] = "ledger-convert: out of memory";
+// Shown, with kNoticeCaption, when several files are dropped onto a dialog at once.
+inline constexpr const char kDropOneFileText[] = "Please drop one export file at a time.";
 
 }  // namespace ledger
 
