@@ -26,8 +26,7 @@ class MemoryFiles final : public RunFiles {
  public:
   MemoryFiles(std::string_view exportBytes, MemoryOutputs& outputs)
       : source_(exportBytes),
-        sinks_{StringSink(outputs.version), StringSink(outputs.scouts),
-               StringSink(outputs.adults)},
+        sinks_{StringSink(outputs.version), StringSink(outputs.scouts), StringSink(outputs.adults)},
         outputs_(outputs) {}
 
   OutputSink* Create(OutputFile file) override {

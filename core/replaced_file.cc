@@ -14,8 +14,8 @@
 #include <io.h>
 #include <windows.h>
 #else
-#include <climits>
 #include <unistd.h>
+#include <climits>
 #endif
 
 namespace ledger {
@@ -26,13 +26,14 @@ std::string TempName(const std::string& target, unsigned attempt) {
   const std::size_t sep = FindLastSeparator(target);
   const std::size_t nameStart = sep == std::string::npos ? 0 : sep + 1;
   char suffix[32];
-  std::snprintf(suffix, sizeof suffix, ".%lx.%u.tmp", static_cast<unsigned long>(
+  std::snprintf(suffix, sizeof suffix, ".%lx.%u.tmp",
+                static_cast<unsigned long>(
 #ifdef _WIN32
-                                                          GetCurrentProcessId()
+                    GetCurrentProcessId()
 #else
-                                                          getpid()
+                    getpid()
 #endif
-                                                              ),
+                        ),
                 attempt);
   return target.substr(0, nameStart) + "." + target.substr(nameStart) + suffix;
 }
@@ -49,8 +50,8 @@ void Remove(const std::string& path) {
   DeleteFileA(path.c_str());
 }
 bool MoveIntoPlace(const std::string& from, const std::string& to) {
-  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
-         FALSE;
+  return MoveFileExA(from.c_str(), to.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 #else
 int CreateNew(const std::string& path) {
