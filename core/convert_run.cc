@@ -12,7 +12,6 @@
 namespace ledger {
 namespace {
 
-constexpr char kHeader[] = "LedgerExport";
 constexpr std::size_t kRecordsPerBlock = 512;  // 256 KiB
 
 // Records built in place and handed to their file a block at a time, in one write each.
@@ -179,7 +178,7 @@ bool ConvertFiles(RunFiles& files, NoticeSink& sink) {
     return Warn(sink, files.ExportName(), kOpenFailedCaption);
   }
   auto run = std::make_unique<RunState>(*input);
-  const ReadResult header = run->reader.ReadHeader(kHeader);
+  const ReadResult header = run->reader.ReadHeader(kExportHeader);
   if (header == ReadResult::kError) {
     return Warn(sink, files.ExportName(), kReadFailedCaption);
   }

@@ -127,7 +127,7 @@ ReadResult ExportReader::Next(ExportLine& line) {
         text_[n++] = byte;
       }
     } else if (byte == '\r') {
-      if (fieldLength < kFieldWidth - 1) {
+      if (fieldLength < kFieldBytes) {
         text_[n++] = byte;
         ++fieldLength;
       }
@@ -138,7 +138,7 @@ ReadResult ExportReader::Next(ExportLine& line) {
       while (end < len_ && !kSpecial.is[static_cast<unsigned char>(buffer_[end])]) {
         ++end;
       }
-      const std::size_t room = kFieldWidth - 1 - fieldLength;
+      const std::size_t room = kFieldBytes - fieldLength;
       const std::size_t take = end - start < room ? end - start : room;
       std::memcpy(text_ + n, buffer_ + start, take);
       n += take;

@@ -10,6 +10,9 @@
 
 namespace ledger {
 
+// The first line of every export, ended by a line feed (or CR LF).
+inline constexpr char kExportHeader[] = "LedgerExport";
+
 // One line of the export file as the conversion sees it.
 struct ExportLine {
   // The line's text: its bytes before the line feed or the first NUL. A line that does not lie
