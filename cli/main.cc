@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "cli/windows_console.h"
 #include "core/convert_export.h"
 #include "core/notice.h"
 
@@ -44,6 +45,7 @@ int UsageError() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const ledger::ConsoleOutputCodePage console;
   int first = 1;
   if (argc == 3 && std::strcmp(argv[1], "--") == 0) {
     first = 2;  // "--" lets a file whose name starts with '-' be converted
@@ -63,7 +65,7 @@ int main(int argc, char** argv) {
   }
 
   ConsoleSink sink;
-  const bool completed = ledger::ConvertExport(argv[first], sink);
+  const bool completed = ledger::ConvertExport(ledger::CommandLinePath(argv[first]), sink);
   const ledger::Notice notice = sink.notice().value_or(ledger::Notice{});
   if (completed) {
     Print(stdout, notice.text + "\n");
