@@ -77,17 +77,15 @@ void OnOkClicked(GtkButton*, gpointer data) {
   });
 }
 
-// A drop onto the window: its URI list goes to DropUriList once the drop has been answered, so
-// that the drag source is not kept waiting while a message box is open.
-void OnDragDataReceived(GtkWidget* widget, GdkDragContext* context, gint, gint,
-                        GtkSelectionData* data, guint, guint time, gpointer) {
+// A drop onto the window (GTK answers the drag source itself): its URI list goes to DropUriList
+// from an idle callback, so that the drag has ended before a message box opens.
+void OnDragDataReceived(GtkWidget* widget, GdkDragContext*, gint, gint, GtkSelectionData* data,
+                        guint, guint, gpointer) {
   const guchar* bytes = gtk_selection_data_get_data(data);
   const gint length = gtk_selection_data_get_length(data);
   if (bytes == nullptr || length <= 0) {
-    gtk_drag_finish(context, FALSE, FALSE, time);
     return;
   }
-  gtk_drag_finish(context, TRUE, FALSE, time);
   auto* pending = new std::pair<GtkWindow*, std::string>(
       GTK_WINDOW(widget), std::string(reinterpret_cast<const char*>(bytes), length));
   g_object_ref(widget);

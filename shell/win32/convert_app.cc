@@ -58,9 +58,15 @@ void CConvertDlg::OnDropFiles(HDROP drop) {
     paths.emplace_back(path.data());
   }
   DragFinish(drop);
+  if (m_running) {
+    return;  // a drop onto the dialog while its message box is open
+  }
+  m_running = true;
   // Owned by the dialog: a drop from another program leaves the dialog inactive.
   ledger::MessageBoxSink sink(m_hWnd);
-  if (ledger::RunDropCommand(paths, sink) == ledger::DialogNext::kClose) {
+  const ledger::DialogNext next = ledger::RunDropCommand(paths, sink);
+  m_running = false;
+  if (next == ledger::DialogNext::kClose) {
     CDialog::OnOK();
   }
 }
