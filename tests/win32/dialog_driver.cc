@@ -11,6 +11,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -1229,6 +1230,8 @@ CommandRun RunCommand(const std::wstring& exe, const std::wstring& argument,
       while (ReadFile(pipe, buffer, sizeof buffer, &n, nullptr) && n > 0) {
         text->append(buffer, n);
       }
+      // The C library's text mode ends each printed line with CR LF.
+      text->erase(std::remove(text->begin(), text->end(), '\r'), text->end());
     }
   }
   CloseHandle(outRead);

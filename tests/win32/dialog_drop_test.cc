@@ -114,7 +114,7 @@ bool WaitFor(Ready ready) {
 
 struct Search {
   HWND exclude;
-  bool messageBox;
+  const char* caption;  // null for any
   HWND found;
 };
 
@@ -122,17 +122,21 @@ BOOL CALLBACK MatchWindow(HWND hwnd, LPARAM lParam) {
   auto* s = reinterpret_cast<Search*>(lParam);
   char name[32] = "";
   GetClassNameA(hwnd, name, sizeof name);
+  char caption[256] = "";
+  GetWindowTextA(hwnd, caption, sizeof caption);
   if (hwnd != s->exclude && IsWindowVisible(hwnd) && std::string(name) == "#32770" &&
-      (GetDlgItem(hwnd, kMessageText) != nullptr) == s->messageBox) {
+      GetDlgItem(hwnd, kMessageText) != nullptr &&
+      (s->caption == nullptr || std::string(caption) == s->caption)) {
     s->found = hwnd;
     return FALSE;
   }
   return TRUE;
 }
 
-// The dialog (a visible dialog window without a message text) or a message box of the thread.
-HWND FindThreadWindow(DWORD thread, HWND exclude, bool messageBox) {
-  Search search{exclude, messageBox, nullptr};
+// A visible dialog-class window of `thread` with a static text of id 0xFFFF (the dialog's texts
+// and a message box's text both have it), other than `exclude`, and with `caption` if given.
+HWND FindThreadWindow(DWORD thread, HWND exclude, const char* caption) {
+  Search search{exclude, caption, nullptr};
   EnumThreadWindows(thread, &MatchWindow, reinterpret_cast<LPARAM>(&search));
   return search.found;
 }
@@ -154,7 +158,7 @@ void DropAndCheck(const Work& work, HWND dialog, const std::vector<std::wstring>
                   const char* caption, const char* text) {
   PostMessageW(dialog, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop(paths)), 0);
   HWND box = nullptr;
-  WaitFor([&] { return (box = FindThreadWindow(work.dialogThread, dialog, true)) != nullptr; });
+  WaitFor([&] { return (box = FindThreadWindow(work.dialogThread, dialog, nullptr)) != nullptr; });
   if (!Check(box != nullptr, "a drop of %u files shows a message box",
              static_cast<unsigned>(paths.size()))) {
     return;
@@ -172,8 +176,10 @@ void DropAndCheck(const Work& work, HWND dialog, const std::vector<std::wstring>
 DWORD WINAPI Drive(void* parameter) {
   const Work& work = *static_cast<const Work*>(parameter);
   HWND dialog = nullptr;
-  WaitFor(
-      [&] { return (dialog = FindThreadWindow(work.dialogThread, nullptr, false)) != nullptr; });
+  WaitFor([&] {
+    return (dialog = FindThreadWindow(work.dialogThread, nullptr, "Convert Ledger Export")) !=
+           nullptr;
+  });
   if (!Check(dialog != nullptr, "the dialog shows")) {
     return 1;
   }
