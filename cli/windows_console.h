@@ -14,8 +14,10 @@ class ConsoleOutputCodePage {
   ConsoleOutputCodePage(const ConsoleOutputCodePage&) = delete;
   ConsoleOutputCodePage& operator=(const ConsoleOutputCodePage&) = delete;
 
+#ifdef _WIN32
  private:
   unsigned int previous_ = 0;  // the code page to put back; 0 when none was changed
+#endif
 };
 
 // The export path as the command takes it: on Windows, which accepts `/` as a separator too, every
