@@ -1190,6 +1190,22 @@ void CheckForeignFolderThroughTheDialog(const std::string& exe, const std::strin
   CheckOutputs(folder);
 }
 
+// Removes the folders that the checks of foreign names make in `dir`, with their files, so that
+// a later run finds only the files the open dialog must list.
+void RemoveForeignFolders(const std::string& dir) {
+  const std::wstring work = Wide(dir);
+  std::vector<std::wstring> folders = {work + L"\\slashed"};
+  for (const wchar_t* name : kForeignFolders) {
+    folders.push_back(work + L"\\" + name);
+    folders.push_back(work + L"\\" + name + L" outputs");
+  }
+  for (const std::wstring& folder : folders) {
+    RemoveOutputs(folder);
+    DeleteFileW((folder + L"\\Ledger.txt").c_str());
+    RemoveDirectoryW(folder.c_str());
+  }
+}
+
 // What one run of the command gave.
 struct CommandRun {
   bool finished = false;
@@ -1304,6 +1320,7 @@ int main(int argc, char** argv) {
   const std::string dir = DosPath(argv[2]);
   const std::string shotDir = argc > 3 ? DosPath(argv[3]) : std::string();
   CreateDirectoryA(dir.c_str(), nullptr);
+  RemoveForeignFolders(dir);
   EmptyDirectory(dir);
 
   CheckResources(exe);
@@ -1343,6 +1360,7 @@ int main(int argc, char** argv) {
     CheckVersionBlock(commandExe);
     CheckCommand(commandExe, dir);
   }
+  RemoveForeignFolders(dir);
 
   std::printf("%d passed, %d failed\n", g_passed, g_failed);
   return g_failed == 0 ? 0 : 1;
