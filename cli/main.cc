@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "cli/windows_console.h"
 #include "core/convert_export.h"
 #include "core/export_check.h"
 #include "core/notice.h"
@@ -143,8 +144,9 @@ class CutPrinter : public ledger::CheckListener {
   const char* path_;
 };
 
-int Check(const char* path) {
-  CutPrinter printer(path);
+// Checks the export at `path`; cut fields name it as the user gave it, `given`.
+int Check(const char* path, const char* given) {
+  CutPrinter printer(given);
   ConsoleSink sink;
   ledger::CheckCounts counts;
   if (!ledger::CheckExportFile(path, printer, counts, sink)) {
@@ -197,12 +199,14 @@ int Run(int argc, char** argv) {
   if (argc - first != 1) {
     return UsageError();
   }
-  return check ? Check(argv[first]) : Convert(argv[first]);
+  const std::string path = ledger::CommandLinePath(argv[first]);
+  return check ? Check(path.c_str(), argv[first]) : Convert(path.c_str());
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  const ledger::ConsoleOutputCodePage console;
   InstallSignalHandlers();
   try {
     return Run(argc, argv);
