@@ -69,7 +69,9 @@ EMSCRIPTEN_KEEPALIVE const char* ledger_notice_caption() {
 }
 
 // The last run's notice text; its paragraphs are separated by an empty line.
-EMSCRIPTEN_KEEPALIVE const char* ledger_notice_text() { return LastRun().notice.text.c_str(); }
+EMSCRIPTEN_KEEPALIVE const char* ledger_notice_text() {
+  return LastRun().notice.text.c_str();
+}
 
 // The bytes of output `index` (0 PVERSION.DAT, 1 CPERW.DAT, 2 APERW.DAT), or null.
 EMSCRIPTEN_KEEPALIVE const char* ledger_output_data(int index) {
@@ -84,7 +86,9 @@ EMSCRIPTEN_KEEPALIVE std::size_t ledger_output_size(int index) {
 }
 
 // Frees the last run's outputs so that the memory serves the next run.
-EMSCRIPTEN_KEEPALIVE void ledger_release() { LastRun() = RunResult(); }
+EMSCRIPTEN_KEEPALIVE void ledger_release() {
+  LastRun() = RunResult();
+}
 
 // The fixed texts the page shows, by name; null for an unknown name.
 EMSCRIPTEN_KEEPALIVE const char* ledger_text(const char* name) {
@@ -92,16 +96,14 @@ EMSCRIPTEN_KEEPALIVE const char* ledger_text(const char* name) {
     std::string_view name;
     const char* text;
   } kTexts[] = {
-      {"dialogTitle", ledger::kDialogTitle},
-      {"dialogPurpose", ledger::kDialogPurposeText},
-      {"dialogBefore", ledger::kDialogBeforeText},
-      {"noticeCaption", ledger::kNoticeCaption},
-      {"invalidFormat", ledger::kInvalidFormatText},
-      {"outOfMemory", ledger::kOutOfMemoryText},
+      {"dialogTitle", ledger::kDialogTitle},         {"dialogPurpose", ledger::kDialogPurposeText},
+      {"dialogBefore", ledger::kDialogBeforeText},   {"noticeCaption", ledger::kNoticeCaption},
+      {"invalidFormat", ledger::kInvalidFormatText}, {"outOfMemory", ledger::kOutOfMemoryText},
       {"dropOneFile", ledger::kDropOneFileText},
   };
   for (const auto& entry : kTexts) {
-    if (entry.name == name) return entry.text;
+    if (entry.name == name)
+      return entry.text;
   }
   return nullptr;
 }

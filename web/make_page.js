@@ -37,7 +37,7 @@ async function main() {
     "script-src " + hash(script) + " 'wasm-unsafe-eval'",
     "worker-src blob:",
     "style-src " + hash(style),
-    "img-src 'none'",
+    "img-src data:",
     "connect-src 'none'",
     "base-uri 'none'",
     "form-action 'none'",
