@@ -48,6 +48,7 @@ def main():
         for _ in range(runs):
             driver.get("about:blank")  # a fresh renderer for each run
             driver.get("file://" + os.path.abspath(site))
+            time.sleep(1)  # as a user reads the page before choosing
             started = time.monotonic()
             driver.find_element(By.ID, "file").send_keys(os.path.abspath(export))
             WebDriverWait(driver, 600, poll_frequency=0.01).until(

@@ -125,6 +125,14 @@ function finishRun(file, started, result) {
   showNotice(result.notice);
 }
 
+function readyWorker() {
+  if (!worker) {
+    worker = new Worker(workerUrl);
+    worker.postMessage({warm: true});
+  }
+  return worker;
+}
+
 function startRun(file) {
   if (running) return;
   clearOffer();
@@ -134,8 +142,7 @@ function startRun(file) {
     finishRun(file, started, {tooLarge: {fileBytes: file.size, neededBytes: file.size}});
     return;
   }
-  if (!worker) worker = new Worker(workerUrl);
-  const current = worker;
+  const current = readyWorker();
   const settle = (result) => {
     current.onmessage = current.onerror = null;
     if (result.error !== undefined) {
@@ -153,6 +160,7 @@ function startRun(file) {
   current.postMessage({file, limit: LIMIT_BYTES});
 }
 
+readyWorker();
 chooseButton.addEventListener('click', () => fileInput.click());
 fileInput.addEventListener('change', () => {
   const file = fileInput.files[0];

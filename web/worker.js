@@ -1,5 +1,6 @@
 // The conversion worker: follows the core's module (createLedgerModule) in one Blob. It takes
-// {file, limit} messages and answers each with one {completed, notice, files} or {error} message.
+// {warm} and {file, limit} messages, and answers each of the latter with one
+// {completed, notice, files} or {error} message.
 'use strict';
 
 const OUTPUT_NAMES = ['PVERSION.DAT', 'CPERW.DAT', 'APERW.DAT'];
@@ -60,6 +61,11 @@ async function convert(file, limit) {
 }
 
 self.onmessage = async (event) => {
+  if (event.data.warm) {
+    // Loaded ahead of the first choice, so that a run does not wait for it.
+    loadModule().catch(() => { modulePromise = null; });
+    return;
+  }
   try {
     self.postMessage(await convert(event.data.file, event.data.limit));
   } catch (error) {
