@@ -86,14 +86,14 @@ function setRunning(on, message) {
   if (on) progressTimer = setTimeout(() => { progress.hidden = false; }, PROGRESS_DELAY_MS);
 }
 
-function tooLargeNotice(fileBytes, neededBytes) {
+function tooLargeNotice(fileBytes) {
   return {
     kind: 'warning',
     caption: TEXTS.noticeCaption,
     text: 'This export is too large to convert in the browser: the file is ' +
-        describeBytes(fileBytes) + ' (' + fileBytes + ' bytes), and converting it needs about ' +
-        describeBytes(neededBytes) + ' for the file and its output, more than the ' +
-        describeBytes(LIMIT_BYTES) + ' that this page can hold.\n\n' +
+        describeBytes(fileBytes) + ' (' + fileBytes + ' bytes), and the file and its output ' +
+        'together would need more than the ' + describeBytes(LIMIT_BYTES) +
+        ' that this page can hold.\n\n' +
         'No file was written. Please convert it with the Ledger Convert program on a computer.',
   };
 }
@@ -103,7 +103,7 @@ function finishRun(file, started, result) {
   performance.measure('ledger-run', {start: started, detail: {memoryBytes: result.memoryBytes || 0}});
   if (result.tooLarge) {
     setRunning(false, file.name + ' was not converted: it is too large for this page.');
-    showNotice(tooLargeNotice(result.tooLarge.fileBytes, result.tooLarge.neededBytes));
+    showNotice(tooLargeNotice(result.tooLarge.fileBytes));
     return;
   }
   if (result.outOfMemory) result = {notice: {kind: 'warning', caption: TEXTS.noticeCaption, text: TEXTS.outOfMemory}};
@@ -139,7 +139,7 @@ function startRun(file) {
   const started = performance.now();
   setRunning(true, 'Converting ' + file.name + '…');
   if (file.size > LIMIT_BYTES) {
-    finishRun(file, started, {tooLarge: {fileBytes: file.size, neededBytes: file.size}});
+    finishRun(file, started, {tooLarge: {fileBytes: file.size}});
     return;
   }
   const current = readyWorker();

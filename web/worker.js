@@ -31,7 +31,7 @@ async function convert(file, limit) {
   let bytes = new Uint8Array(await file.arrayBuffer());
   const size = bytes.length;
   const needed = size + outputBound(bytes, limit - size);
-  if (needed > limit) return {tooLarge: {fileBytes: size, neededBytes: needed, limitBytes: limit}};
+  if (needed > limit) return {tooLarge: {fileBytes: size}};
   const input = module._malloc(Math.max(size, 1)) >>> 0;
   if (input === 0) return {outOfMemory: true};
   module.HEAPU8.set(bytes, input);
