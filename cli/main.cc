@@ -96,9 +96,22 @@ extern "C" void RemoveTempAndDie(int signal) {
   std::raise(signal);
 }
 
+// Running out of memory ends the run at once, before an exception would need memory of its own:
+// the temporary file is removed and the failure reported.
+void OutOfMemory() {
+  if (gHaveTemp != 0) {
+    ::unlink(gTempPath);
+  }
+  [[maybe_unused]] ssize_t written =
+      ::write(STDERR_FILENO, ledger::kOutOfMemoryLine, sizeof ledger::kOutOfMemoryLine - 1);
+  written = ::write(STDERR_FILENO, "\n", 1);
+  ::_exit(1);
+}
+
 // A limit or a closed pipe then fails a write, which is reported, instead of killing the run;
 // an interruption removes the temporary file before ending as the signal would.
 void InstallSignalHandlers() {
+  std::set_new_handler(OutOfMemory);
   std::signal(SIGXFSZ, SIG_IGN);
   std::signal(SIGPIPE, SIG_IGN);
   for (int signal : {SIGINT, SIGTERM, SIGHUP}) {

@@ -102,10 +102,16 @@ bool ReplacedFile::Open(const std::string& path) {
     }
   }
   for (unsigned attempt = 0; attempt < 100; ++attempt) {
-    const std::string temp = TempName(target_, attempt);
-    const int fd = CreateNew(temp);
+    // Named to the listener before it exists, so that no moment has a file it does not know.
+    temp_ = TempName(target_, attempt);
+    if (listener_ != nullptr) {
+      listener_->OnTempCreated(temp_);
+    }
+    const int fd = CreateNew(temp_);
     if (fd < 0) {
-      if (errno == EEXIST) {
+      const bool taken = errno == EEXIST;
+      ForgetTemp();
+      if (taken) {
         continue;
       }
       break;  // no new file can be made in this folder: write the output in place
@@ -121,12 +127,9 @@ bool ReplacedFile::Open(const std::string& path) {
 #else
       ::close(fd);
 #endif
-      Remove(temp);
+      Remove(temp_);
+      ForgetTemp();
       return false;
-    }
-    temp_ = temp;
-    if (listener_ != nullptr) {
-      listener_->OnTempCreated(temp_);
     }
     return true;
   }

@@ -12,7 +12,7 @@ namespace ledger {
 class TempFileListener {
  public:
   virtual ~TempFileListener() = default;
-  // `path` now exists and holds a partial output; must not throw.
+  // `path` is about to be created and will hold a partial output; must not throw.
   virtual void OnTempCreated(const std::string& path) = 0;
   // The temporary file has been renamed into place or removed; must not throw.
   virtual void OnTempGone() = 0;

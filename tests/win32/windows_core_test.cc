@@ -153,5 +153,62 @@ TEST_F(WindowsConversion, WarningsNameTheBackslashPath) {
   EXPECT_EQ(Read("PVERSION.DAT").size(), 15u);
 }
 
+// An existing output is replaced whole by a rename, or left exactly as it was: when it is
+// read-only, and when the rename itself fails because another program holds the old file open
+// without sharing its deletion.
+TEST_F(WindowsConversion, OutputsAreReplacedWholeOrLeftAsTheyWere) {
+  WriteExport("LedgerExport\r\nS-1\r\nAdults\r\nA-1\r\n");
+  const auto writeOld = [&](const char* name) {
+    std::FILE* f = std::fopen(PathOf(name).c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs("old", f);
+    std::fclose(f);
+  };
+  const auto onlyOutputsRemain = [&] {
+    WIN32_FIND_DATAA found;
+    HANDLE find = FindFirstFileA((dir_ + "\\*").c_str(), &found);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    int names = 0;
+    do {
+      names += found.cFileName[0] != '.';
+      EXPECT_NE(found.cFileName[0], '.') << found.cFileName << " was left behind";
+    } while (FindNextFileA(find, &found));
+    FindClose(find);
+    EXPECT_EQ(names, 4);
+  };
+  for (const char* name : {"PVERSION.DAT", "CPERW.DAT", "APERW.DAT"}) {
+    writeOld(name);
+  }
+  KeepNotice replaced;
+  ASSERT_TRUE(ConvertExport(PathOf("Ledger.txt"), replaced));
+  EXPECT_EQ(Read("CPERW.DAT").size(), 512u);
+  EXPECT_EQ(Read("APERW.DAT").size(), 512u);
+  onlyOutputsRemain();
+
+  writeOld("CPERW.DAT");
+  ASSERT_TRUE(SetFileAttributesA(PathOf("CPERW.DAT").c_str(), FILE_ATTRIBUTE_READONLY));
+  KeepNotice readOnly;
+  EXPECT_FALSE(ConvertExport(PathOf("Ledger.txt"), readOnly));
+  ASSERT_EQ(readOnly.notices.size(), 1u);
+  EXPECT_EQ(readOnly.notices[0].caption, "Unable to create file");
+  EXPECT_EQ(readOnly.notices[0].text, PathOf("CPERW.DAT"));
+  EXPECT_EQ(Read("CPERW.DAT"), "old");
+  ASSERT_TRUE(SetFileAttributesA(PathOf("CPERW.DAT").c_str(), FILE_ATTRIBUTE_NORMAL));
+
+  HANDLE held = CreateFileA(PathOf("APERW.DAT").c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  writeOld("CPERW.DAT");
+  KeepNotice moveFailed;
+  EXPECT_FALSE(ConvertExport(PathOf("Ledger.txt"), moveFailed));
+  CloseHandle(held);
+  ASSERT_EQ(moveFailed.notices.size(), 1u);
+  EXPECT_EQ(moveFailed.notices[0].caption, "Unable to write file");
+  EXPECT_EQ(moveFailed.notices[0].text, PathOf("APERW.DAT"));
+  EXPECT_EQ(Read("CPERW.DAT").size(), 512u) << "the scout file was complete before";
+  EXPECT_EQ(Read("APERW.DAT").size(), 512u) << "the adult file keeps its old bytes";
+  onlyOutputsRemain();
+}
+
 }  // namespace
 }  // namespace ledger
