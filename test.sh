@@ -10,7 +10,7 @@ fi
 
 status=0
 for stage in scripts/test-format scripts/test-native scripts/test-win32 scripts/test-asan \
-  scripts/test-fuzz; do
+  scripts/test-fuzz scripts/test-web; do
   [ -x "$stage" ] || continue
   echo "==> ${stage#scripts/}"
   if ! "$stage"; then
