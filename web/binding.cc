@@ -37,18 +37,21 @@ RunResult& LastRun() {
   return run;
 }
 
-// The preview of an export, packed for the page as its three parts laid end to end, all numbers
+// The preview of an export, packed for the page as its four parts laid end to end, all numbers
 // 32-bit little-endian words:
-// - the header: scouts, adults, fields cut; the byte offsets of the rows, of the cell bytes and
-//   of the end; the scout and adult column counts; then per column, scouts' first, its field
-//   and its room (0 for the adult flag, whose cell holds "1" or "0" as the record's word);
+// - the header: scouts, adults, fields cut; the byte offsets of the rows, of the cut members, of
+//   the cell bytes and of the end; the scout and adult column counts; the scouts and the adults
+//   with a cut field; then per column, scouts' first, its field and its room (0 for the adult
+//   flag, whose cell holds "1" or "0" as the record's word);
 // - the rows, scouts' then adults', in export order: the member's line, the offset of its first
 //   cell byte from the cell bytes' start, then per column a byte of the field's length (trailing
 //   blanks off, at most 99) and a byte of what the record keeps of it;
+// - the cut members: the index from 0 of each member with a cut field, scouts' then adults';
 // - the cell bytes: each member's stored fields, whole, one after the other.
 struct Preview {
   std::string header;
   std::string rows;
+  std::string cutMembers;
   std::string cells;
 };
 
@@ -102,6 +105,7 @@ class PreviewBuilder : public ledger::CheckListener {
     AppendWord(preview_.rows, line);
     AppendWord(preview_.rows, preview_.cells.size());
     cellsAt_ = preview_.rows.size();
+    memberCut_ = false;
     for (int c = 0; c < columns.count; ++c) {
       std::string_view value = fields.field[columns.field[c]];
       if (columns.room[c] == 0) {
@@ -113,10 +117,18 @@ class PreviewBuilder : public ledger::CheckListener {
     }
   }
 
-  void OnCut(ledger::MemberKind kind, std::size_t, const ledger::CutField& cut) override {
+  void OnCut(ledger::MemberKind kind, std::size_t number, const ledger::CutField& cut) override {
     const int column = ColumnsOf(kind).columnOf[cut.field];
     preview_.rows[cellsAt_ + 2 * column + 1] = static_cast<char>(cut.keeps);
+    if (!memberCut_) {
+      memberCut_ = true;
+      AppendWord(preview_.cutMembers, number - 1);
+      ++(kind == ledger::MemberKind::kScout ? cutScouts : cutAdults);
+    }
   }
+
+  std::size_t cutScouts = 0;  // members with a cut field, by section
+  std::size_t cutAdults = 0;
 
   const Columns& ColumnsOf(ledger::MemberKind kind) const {
     return kind == ledger::MemberKind::kScout ? scouts_ : adults_;
@@ -127,6 +139,7 @@ class PreviewBuilder : public ledger::CheckListener {
   Columns scouts_;
   Columns adults_;
   std::size_t cellsAt_ = 0;  // where the current row's cell bytes start in preview_.rows
+  bool memberCut_ = false;   // whether the current member is in preview_.cutMembers
 };
 
 class IgnoreNotice : public ledger::NoticeSink {
@@ -150,6 +163,7 @@ bool BuildPreview(std::string_view bytes, Preview& preview) {
   }
   const int widest = scouts.count > adults.count ? scouts.count : adults.count;
   preview.rows.reserve(lines * (8 + 2 * widest));
+  preview.cutMembers.reserve(lines * 4);
   preview.cells.reserve(static_cast<std::size_t>(end - bytes.data()) + lines);
 
   ledger::MemorySource source(bytes);
@@ -162,12 +176,17 @@ bool BuildPreview(std::string_view bytes, Preview& preview) {
   AppendWord(header, counts.scouts);
   AppendWord(header, counts.adults);
   AppendWord(header, counts.cuts);
-  const std::size_t headerSize = 4 * (8 + 2 * (scouts.count + adults.count));
+  const std::size_t headerSize = 4 * (11 + 2 * (scouts.count + adults.count));
+  const std::size_t cutMembersAt = headerSize + preview.rows.size();
+  const std::size_t cellsAt = cutMembersAt + preview.cutMembers.size();
   AppendWord(header, headerSize);
-  AppendWord(header, headerSize + preview.rows.size());
-  AppendWord(header, headerSize + preview.rows.size() + preview.cells.size());
+  AppendWord(header, cutMembersAt);
+  AppendWord(header, cellsAt);
+  AppendWord(header, cellsAt + preview.cells.size());
   AppendWord(header, scouts.count);
   AppendWord(header, adults.count);
+  AppendWord(header, builder.cutScouts);
+  AppendWord(header, builder.cutAdults);
   for (const Columns* columns : {&scouts, &adults}) {
     for (int c = 0; c < columns->count; ++c) {
       AppendWord(header, columns->field[c]);
@@ -185,6 +204,8 @@ const std::string* PreviewPartAt(int index) {
     case 1:
       return &preview.rows;
     case 2:
+      return &preview.cutMembers;
+    case 3:
       return &preview.cells;
     default:
       return nullptr;
@@ -260,7 +281,8 @@ EMSCRIPTEN_KEEPALIVE int ledger_check(const char* bytes, std::size_t size) {
   return 0;
 }
 
-// The bytes of part `index` of the last preview (0 header, 1 rows, 2 cell bytes), or null.
+// The bytes of part `index` of the last preview (0 header, 1 rows, 2 cut members, 3 cell
+// bytes), or null.
 EMSCRIPTEN_KEEPALIVE const char* ledger_preview_data(int index) {
   const std::string* part = PreviewPartAt(index);
   return part ? part->data() : nullptr;

@@ -100,29 +100,23 @@ function readPreview(buffer) {
   const bytes = new Uint8Array(buffer);
   const word = (at) => view.getUint32(at, true);
   const counts = {scouts: word(0), adults: word(4), cuts: word(8)};
-  let columnAt = 32;
+  let columnAt = 44;
   let rowsAt = word(12);
-  const groups = [['scouts', 'scout', counts.scouts, word(24)], ['adults', 'adult', counts.adults, word(28)]]
-    .map(([id, one, count, columnCount]) => {
+  let cutAt = word(16);
+  const groups = [['scouts', 'scout', counts.scouts, word(28), word(36)], ['adults', 'adult', counts.adults, word(32), word(40)]]
+    .map(([id, one, count, columnCount, cutCount]) => {
       const columns = [];
       for (let c = 0; c < columnCount; c++, columnAt += 8) columns.push({field: word(columnAt), room: word(columnAt + 4)});
       const rowSize = 8 + 2 * columnCount;
-      const group = {id, one, count, columns, rowsAt, rowSize, page: 0};
-      // The members with a cut field: a cell whose record keeps less than its length.
-      const cut = [];
-      for (let i = 0, row = rowsAt; i < count; i++, row += rowSize) {
-        for (let cell = row + 8; cell < row + rowSize; cell += 2) {
-          if (bytes[cell + 1] !== bytes[cell]) {
-            cut.push(i);
-            break;
-          }
-        }
-      }
-      group.cut = cut;
+      // The members with a cut field, by their index from 0: a view, as the words are aligned and
+      // every browser's typed arrays are little-endian.
+      const cut = new Uint32Array(buffer, cutAt, cutCount);
+      const group = {id, one, count, columns, rowsAt, rowSize, cut, page: 0};
       rowsAt += rowSize * count;
+      cutAt += 4 * cutCount;
       return group;
     });
-  return {counts, groups, bytes, word, cellsAt: word(16)};
+  return {counts, groups, bytes, word, cellsAt: word(20)};
 }
 
 function fieldCell(kept, lost) {

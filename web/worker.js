@@ -15,8 +15,8 @@ function loadModule() {
 }
 
 // An upper bound of what a run holds besides the export. Each line gives at most one 512-byte
-// record, or one preview row (8 bytes and 2 a column, at most 20 columns) and its own bytes plus
-// one; a Ctrl-Z byte ends the export. The files are taken out before the preview is made, in
+// record, or one preview row (8 bytes and 2 a column, at most 20 columns, and 4 if it is cut) and
+// its own bytes plus one; a Ctrl-Z byte ends the export. The files are taken out before the preview is made, in
 // the memory they leave, so the larger of the two counts. Counting stops once it passes `limit`.
 function runBound(bytes, limit) {
   const eof = bytes.indexOf(0x1a);
@@ -26,8 +26,8 @@ function runBound(bytes, limit) {
     at = bytes.indexOf(0x0a, at + 1)) {
     lines++;
   }
-  const previewHeader = 4 * (8 + 2 * 2 * 20);
-  return Math.max(15 + 512 * lines, previewHeader + (8 + 2 * 20 + 1) * lines + end);
+  const previewHeader = 4 * (11 + 2 * 2 * 20);
+  return Math.max(15 + 512 * lines, previewHeader + (8 + 2 * 20 + 4 + 1) * lines + end);
 }
 
 // Copies the last check's preview parts out of the module's memory into one buffer.
