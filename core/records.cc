@@ -35,7 +35,6 @@ constexpr Copy kAdultLayout[] = {
     {10, 156, 10},    {11, 166, 29},    {12, 178, 15},
 };
 
-constexpr int kAdultFlagField = 13;
 constexpr std::size_t kAdultFlagOffset = 212;
 
 // Whether a copy of `layout` before `step` may have written inside the window of `step`: only
@@ -125,16 +124,19 @@ std::size_t AdultFieldRoom(int field) {
   return RoomOf(kAdultLayout, field);
 }
 
+int AdultFlagOf(std::string_view field) {
+  return EqualsIgnoreAsciiCase(field, "yes") ? 1 : 0;
+}
+
 void BuildScoutRecord(const FieldViews& fields, ScoutRecord& record) {
   ApplyLayout<kScoutLayout>(fields, record.bytes);
 }
 
 void BuildAdultRecord(const FieldViews& fields, AdultRecord& record) {
   ApplyLayout<kAdultLayout>(fields, record.bytes);
-  // A 16-bit little-endian word: 1 when field 13 reads "yes" in any case, after trailing blanks
-  // were trimmed by the split.
-  const bool flag = EqualsIgnoreAsciiCase(fields.field[kAdultFlagField], "yes");
-  record.bytes[kAdultFlagOffset] = flag ? 1 : 0;
+  // A 16-bit little-endian word.
+  record.bytes[kAdultFlagOffset] =
+      static_cast<unsigned char>(AdultFlagOf(fields.field[kAdultFlagField]));
   record.bytes[kAdultFlagOffset + 1] = 0;
 }
 

@@ -2,12 +2,16 @@
 #define LEDGER_CORE_RECORDS_H_
 
 #include <cstddef>
+#include <string_view>
 
 #include "core/text_fields.h"
 
 namespace ledger {
 
 inline constexpr std::size_t kRecordSize = 512;
+
+// The adult field that sets the adult record's flag word instead of being stored as text.
+inline constexpr int kAdultFlagField = 13;
 
 // One 512-byte record of CPERW.DAT. A raw buffer: the layout's copies overlap.
 struct ScoutRecord {
@@ -33,6 +37,10 @@ void BuildAdultRecord(const FieldViews& fields, AdultRecord& record);
 // record does not store as text (past the layout, or the adult flag).
 std::size_t ScoutFieldRoom(int field);
 std::size_t AdultFieldRoom(int field);
+
+// The adult record's flag word for `field` (field 13 as split, trailing blanks off): 1 when it
+// reads "yes" in any case, else 0.
+int AdultFlagOf(std::string_view field);
 
 }  // namespace ledger
 

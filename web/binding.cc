@@ -3,11 +3,17 @@
 #include <emscripten/emscripten.h>
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <new>
 #include <string>
 #include <string_view>
 
+#include "core/byte_source.h"
 #include "core/convert_memory.h"
+#include "core/export_check.h"
 #include "core/notice.h"
+#include "core/records.h"
 
 namespace {
 
@@ -29,6 +35,181 @@ struct RunResult {
 RunResult& LastRun() {
   static RunResult run;
   return run;
+}
+
+// The preview of an export, packed for the page as its four parts laid end to end, all numbers
+// 32-bit little-endian words:
+// - the header: scouts, adults, fields cut; the byte offsets of the rows, of the cut members, of
+//   the cell bytes and of the end; the scout and adult column counts; the scouts and the adults
+//   with a cut field; then per column, scouts' first, its field and its room (0 for the adult
+//   flag, whose cell holds "1" or "0" as the record's word);
+// - the rows, scouts' then adults', in export order: the member's line, the offset of its first
+//   cell byte from the cell bytes' start, then per column a byte of the field's length (trailing
+//   blanks off, at most 99) and a byte of what the record keeps of it;
+// - the cut members: the index from 0 of each member with a cut field, scouts' then adults';
+// - the cell bytes: each member's stored fields, whole, one after the other.
+struct Preview {
+  std::string header;
+  std::string rows;
+  std::string cutMembers;
+  std::string cells;
+};
+
+Preview& LastPreview() {
+  static Preview preview;
+  return preview;
+}
+
+void AppendWord(std::string& out, std::size_t value) {
+  const auto word = static_cast<std::uint32_t>(value);
+  const char bytes[4] = {static_cast<char>(word), static_cast<char>(word >> 8),
+                         static_cast<char>(word >> 16), static_cast<char>(word >> 24)};
+  out.append(bytes, 4);
+}
+
+// The fields a record stores, in field order, each with its room; the adult flag has room 0.
+struct Columns {
+  int count = 0;
+  int field[ledger::kMaxFields];
+  std::size_t room[ledger::kMaxFields];
+  int columnOf[ledger::kMaxFields];  // -1 for a field the record does not store
+};
+
+Columns StoredColumns(ledger::MemberKind kind) {
+  Columns columns;
+  for (int k = 0; k < ledger::kMaxFields; ++k) {
+    const bool scout = kind == ledger::MemberKind::kScout;
+    const std::size_t room = scout ? ledger::ScoutFieldRoom(k) : ledger::AdultFieldRoom(k);
+    columns.columnOf[k] = -1;
+    if (room > 0 || (!scout && k == ledger::kAdultFlagField)) {
+      columns.columnOf[k] = columns.count;
+      columns.field[columns.count] = k;
+      columns.room[columns.count++] = room;
+    }
+  }
+  return columns;
+}
+
+// Appends each member's row and cell bytes as the check reads it; a cut lowers what the row
+// says its record keeps of that field.
+class PreviewBuilder : public ledger::CheckListener {
+ public:
+  explicit PreviewBuilder(Preview& preview)
+      : preview_(preview),
+        scouts_(StoredColumns(ledger::MemberKind::kScout)),
+        adults_(StoredColumns(ledger::MemberKind::kAdult)) {}
+
+  void OnMember(ledger::MemberKind kind, std::size_t, std::size_t line,
+                const ledger::FieldViews& fields) override {
+    const Columns& columns = ColumnsOf(kind);
+    AppendWord(preview_.rows, line);
+    AppendWord(preview_.rows, preview_.cells.size());
+    cellsAt_ = preview_.rows.size();
+    memberCut_ = false;
+    for (int c = 0; c < columns.count; ++c) {
+      std::string_view value = fields.field[columns.field[c]];
+      if (columns.room[c] == 0) {
+        value = ledger::AdultFlagOf(value) ? "1" : "0";
+      }
+      preview_.cells.append(value);
+      preview_.rows.push_back(static_cast<char>(value.size()));
+      preview_.rows.push_back(static_cast<char>(value.size()));
+    }
+  }
+
+  void OnCut(ledger::MemberKind kind, std::size_t number, const ledger::CutField& cut) override {
+    const int column = ColumnsOf(kind).columnOf[cut.field];
+    preview_.rows[cellsAt_ + 2 * column + 1] = static_cast<char>(cut.keeps);
+    if (!memberCut_) {
+      memberCut_ = true;
+      AppendWord(preview_.cutMembers, number - 1);
+      ++(kind == ledger::MemberKind::kScout ? cutScouts : cutAdults);
+    }
+  }
+
+  std::size_t cutScouts = 0;  // members with a cut field, by section
+  std::size_t cutAdults = 0;
+
+  const Columns& ColumnsOf(ledger::MemberKind kind) const {
+    return kind == ledger::MemberKind::kScout ? scouts_ : adults_;
+  }
+
+ private:
+  Preview& preview_;
+  Columns scouts_;
+  Columns adults_;
+  std::size_t cellsAt_ = 0;  // where the current row's cell bytes start in preview_.rows
+  bool memberCut_ = false;   // whether the current member is in preview_.cutMembers
+};
+
+class IgnoreNotice : public ledger::NoticeSink {
+ public:
+  void Show(const ledger::Notice&) override {}
+};
+
+// Fills `preview` for the export in `bytes`; false for an invalid export or when memory runs out.
+bool BuildPreview(std::string_view bytes, Preview& preview) {
+  PreviewBuilder builder(preview);
+  const Columns& scouts = builder.ColumnsOf(ledger::MemberKind::kScout);
+  const Columns& adults = builder.ColumnsOf(ledger::MemberKind::kAdult);
+  // Reserved once, so that no append moves the parts: every line is at most one member, whose
+  // cell bytes are its line's own but for the flag's byte. The page counts on this bound.
+  const void* eof = std::memchr(bytes.data(), 0x1a, bytes.size());
+  const char* end = eof ? static_cast<const char*>(eof) : bytes.data() + bytes.size();
+  std::size_t lines = 1;
+  for (const char* at = bytes.data();
+       (at = static_cast<const char*>(std::memchr(at, '\n', end - at))); ++at) {
+    ++lines;
+  }
+  const int widest = scouts.count > adults.count ? scouts.count : adults.count;
+  preview.rows.reserve(lines * (8 + 2 * widest));
+  preview.cutMembers.reserve(lines * 4);
+  preview.cells.reserve(static_cast<std::size_t>(end - bytes.data()) + lines);
+
+  ledger::MemorySource source(bytes);
+  ledger::CheckCounts counts;
+  IgnoreNotice ignore;
+  if (!ledger::CheckExport(source, "", builder, counts, ignore)) {
+    return false;
+  }
+  std::string& header = preview.header;
+  AppendWord(header, counts.scouts);
+  AppendWord(header, counts.adults);
+  AppendWord(header, counts.cuts);
+  const std::size_t headerSize = 4 * (11 + 2 * (scouts.count + adults.count));
+  const std::size_t cutMembersAt = headerSize + preview.rows.size();
+  const std::size_t cellsAt = cutMembersAt + preview.cutMembers.size();
+  AppendWord(header, headerSize);
+  AppendWord(header, cutMembersAt);
+  AppendWord(header, cellsAt);
+  AppendWord(header, cellsAt + preview.cells.size());
+  AppendWord(header, scouts.count);
+  AppendWord(header, adults.count);
+  AppendWord(header, builder.cutScouts);
+  AppendWord(header, builder.cutAdults);
+  for (const Columns* columns : {&scouts, &adults}) {
+    for (int c = 0; c < columns->count; ++c) {
+      AppendWord(header, columns->field[c]);
+      AppendWord(header, columns->room[c]);
+    }
+  }
+  return true;
+}
+
+const std::string* PreviewPartAt(int index) {
+  Preview& preview = LastPreview();
+  switch (index) {
+    case 0:
+      return &preview.header;
+    case 1:
+      return &preview.rows;
+    case 2:
+      return &preview.cutMembers;
+    case 3:
+      return &preview.cells;
+    default:
+      return nullptr;
+  }
 }
 
 const std::string* OutputAt(int index) {
@@ -85,9 +266,38 @@ EMSCRIPTEN_KEEPALIVE std::size_t ledger_output_size(int index) {
   return output ? output->size() : 0;
 }
 
-// Frees the last run's outputs so that the memory serves the next run.
+// Checks the `size` export bytes at `bytes` as the conversion reads them and keeps their
+// preview; returns 1 for a valid export, else 0 with no preview.
+EMSCRIPTEN_KEEPALIVE int ledger_check(const char* bytes, std::size_t size) {
+  Preview& preview = LastPreview();
+  preview = Preview();
+  try {
+    if (BuildPreview(std::string_view(bytes, size), preview)) {
+      return 1;
+    }
+  } catch (const std::bad_alloc&) {
+  }
+  preview = Preview();
+  return 0;
+}
+
+// The bytes of part `index` of the last preview (0 header, 1 rows, 2 cut members, 3 cell
+// bytes), or null.
+EMSCRIPTEN_KEEPALIVE const char* ledger_preview_data(int index) {
+  const std::string* part = PreviewPartAt(index);
+  return part ? part->data() : nullptr;
+}
+
+// The size of part `index` of the last preview in bytes, 0 for an unknown index.
+EMSCRIPTEN_KEEPALIVE std::size_t ledger_preview_size(int index) {
+  const std::string* part = PreviewPartAt(index);
+  return part ? part->size() : 0;
+}
+
+// Frees the last run's outputs and preview so that the memory serves the next run.
 EMSCRIPTEN_KEEPALIVE void ledger_release() {
   LastRun() = RunResult();
+  LastPreview() = Preview();
 }
 
 // The fixed texts the page shows, by name; null for an unknown name.

@@ -27,6 +27,53 @@ function run(module, bytes) {
   return result;
 }
 
+// The rooms of the stored fields, from the record layouts in the README; 0 is the adult flag.
+const SCOUT_ROOMS = [15, 11, 26, 26, 17, 2, 99, 13, 13, 37, 10, 29, 15, 11, 15, 11];
+const ADULT_ROOMS = [15, 11, 26, 26, 17, 2, 99, 13, 13, 37, 10, 12, 15, 0];
+
+// The check's packed preview, its parts laid end to end as the worker does, read back as
+// {counts, columns, members, cut}: each member {line, cells: [[text, keeps]]}, cut the indexes
+// of the members with a cut field.
+function preview(module, bytes) {
+  const input = module._malloc(Math.max(bytes.length, 1)) >>> 0;
+  module.HEAPU8.set(bytes, input);
+  const valid = module._ledger_check(input, bytes.length) === 1;
+  module._free(input);
+  const packed = Buffer.concat([0, 1, 2, 3].map((i) => {
+    const data = module._ledger_preview_data(i) >>> 0;
+    return Buffer.from(module.HEAPU8.slice(data, data + (module._ledger_preview_size(i) >>> 0)));
+  }));
+  module._ledger_release();
+  if (!valid) return {valid, size: packed.length};
+  const word = (at) => packed.readUInt32LE(at);
+  assert.strictEqual(word(24), packed.length, 'the header gives the end');
+  const counts = [word(0), word(4), word(8)];
+  const columns = [[], []];
+  let at = 44;
+  [word(28), word(32)].forEach((n, s) => {
+    for (let c = 0; c < n; c++, at += 8) columns[s].push([word(at), word(at + 4)]);
+  });
+  assert.strictEqual(at, word(12), 'the rows follow the columns');
+  const members = [[], []];
+  let row = word(12);
+  [0, 1].forEach((s) => {
+    for (let m = 0; m < counts[s]; m++, row += 8 + 2 * columns[s].length) {
+      let cell = word(20) + word(row + 4);
+      const cells = columns[s].map((_, c) => {
+        const length = packed[row + 8 + 2 * c];
+        const text = packed.toString('latin1', cell, cell + length);
+        cell += length;
+        return [text, packed[row + 9 + 2 * c]];
+      });
+      members[s].push({line: word(row), cells});
+    }
+  });
+  assert.strictEqual(row, word(16), 'the cut members follow the rows');
+  const cut = [word(36), word(40)].map((n, s) => Array.from({length: n}, (_, i) => word(word(16) + 4 * (i + (s ? word(36) : 0)))));
+  assert.strictEqual(word(16) + 4 * (word(36) + word(40)), word(20), 'the cell bytes follow the cut members');
+  return {valid, counts, columns, members, cut};
+}
+
 async function main() {
   const module = await require(path.resolve(modulePath))();
   const text = (name) => module.UTF8ToString(module.ccall('ledger_text', 'number', ['string'], [name]));
@@ -63,6 +110,30 @@ async function main() {
   const again = run(module, example);
   assert.ok(again.completed);
   converted.outputs.forEach((output, i) => assert.ok(output.equals(again.outputs[i]), 'same bytes twice'));
+
+  // The preview: every stored field whole (cut to 99, trailing blanks off) with what its record
+  // keeps, fields past the layouts left out, the adult flag as the record's word.
+  const scout = ['S-1', 'b'.repeat(11), 'two  ', '', '', 'abc', 'y'.repeat(120), '', '', 'n'.repeat(38),
+    '', '', '', '', '', 'z'.repeat(12), 'past the layout'];
+  const adults = [['A-1', '', '', '', '', '', '', '', '', '', '', 'k'.repeat(13), 'L'.repeat(15), 'YES  '],
+    ['A-2\xe9', '', '', '', '', '', '', '', '', '', '', 'k'.repeat(12), '', 'no']];
+  const small = Buffer.from('LedgerExport\r\nScouts\r\n' + scout.join('\t') + '\r\nS-2\nadults\n' +
+      adults.map((a) => a.join('\t')).join('\r\n') + '\n', 'latin1');
+  const expect = (fields, rooms) => rooms.map((room, k) => {
+    if (room === 0) return [/^yes$/i.test((fields[k] || '').trimEnd()) ? '1' : '0', 1];
+    const text = (fields[k] || '').slice(0, 99).replace(/ +$/, '');
+    return [text, Math.min(text.length, room)];
+  });
+  const shown = preview(module, small);
+  assert.ok(shown.valid);
+  assert.deepStrictEqual(shown.counts, [2, 2, 4]);
+  assert.deepStrictEqual(shown.columns, [SCOUT_ROOMS.map((room, k) => [k, room]), ADULT_ROOMS.map((room, k) => [k, room])]);
+  assert.deepStrictEqual(shown.members, [
+    [{line: 3, cells: expect(scout, SCOUT_ROOMS)}, {line: 4, cells: expect(['S-2'], SCOUT_ROOMS)}],
+    adults.map((fields, i) => ({line: 6 + i, cells: expect(fields, ADULT_ROOMS)}))]);
+  assert.deepStrictEqual(shown.members[1].map((m) => m.cells[13][0]), ['1', '0']);
+  assert.deepStrictEqual(shown.cut, [[0], [0]]);
+  assert.deepStrictEqual(preview(module, refused['not an export']), {valid: false, size: 0});
   console.log('module test: 1 passed, 0 failed');
 }
 

@@ -1,12 +1,15 @@
 // The page: hands one chosen or dropped file to the conversion worker, shows the run's notice in
-// a modal dialog and, after a completed run, offers the three files. TEXTS (the core's fixed
-// texts) is put in front of this script when the page is built.
+// a modal dialog and, after a completed run, offers the three files and previews what their
+// records hold. TEXTS (the core's fixed texts) is put in front of this script when the page is
+// built.
 'use strict';
 
 // What the 32-bit module can hold at once: the export and its output together.
 const LIMIT_BYTES = 1024 * 1024 * 1024;
 // Runs shorter than this show no progress bar, so that a quick run does not flicker.
 const PROGRESS_DELAY_MS = 150;
+// Members shown at once in each preview table.
+const PAGE_ROWS = 100;
 
 const chooseButton = document.getElementById('choose');
 const fileInput = document.getElementById('file');
@@ -25,6 +28,7 @@ let worker = null;
 let running = false;
 let progressTimer = 0;
 let offered = [];  // {name, blob, url} of the files offered now
+let shown = null;  // the preview on the page now: readPreview's result
 
 function describeBytes(bytes) {
   if (bytes >= 1024 * 1024 * 1024) return (bytes / (1024 * 1024 * 1024)).toFixed(1) + ' GiB';
@@ -76,6 +80,182 @@ function offer(files) {
   results.hidden = false;
 }
 
+// The preview, from the worker's packed buffer (laid out as web/binding.cc says). Only the rows
+// of the page on screen become elements.
+const previewSection = document.getElementById('preview');
+const onlyCut = document.getElementById('only-cut');
+const decoder = new TextDecoder('windows-1252');
+
+function counted(count, one, many) {
+  return count + ' ' + (count === 1 ? one : many);
+}
+
+// Export bytes as text: windows-1252, with control bytes as their visible symbols.
+function decodeBytes(bytes) {
+  return decoder.decode(bytes).replace(/[\x00-\x1f]/g, (c) => String.fromCharCode(0x2400 + c.charCodeAt(0)));
+}
+
+function readPreview(buffer) {
+  const view = new DataView(buffer);
+  const bytes = new Uint8Array(buffer);
+  const word = (at) => view.getUint32(at, true);
+  const counts = {scouts: word(0), adults: word(4), cuts: word(8)};
+  let columnAt = 44;
+  let rowsAt = word(12);
+  let cutAt = word(16);
+  const groups = [['scouts', 'scout', counts.scouts, word(28), word(36)], ['adults', 'adult', counts.adults, word(32), word(40)]]
+    .map(([id, one, count, columnCount, cutCount]) => {
+      const columns = [];
+      for (let c = 0; c < columnCount; c++, columnAt += 8) columns.push({field: word(columnAt), room: word(columnAt + 4)});
+      const rowSize = 8 + 2 * columnCount;
+      // The members with a cut field, by their index from 0: a view, as the words are aligned and
+      // every browser's typed arrays are little-endian.
+      const cut = new Uint32Array(buffer, cutAt, cutCount);
+      const group = {id, one, count, columns, rowsAt, rowSize, cut, page: 0};
+      rowsAt += rowSize * count;
+      cutAt += 4 * cutCount;
+      return group;
+    });
+  return {counts, groups, bytes, word, cellsAt: word(20)};
+}
+
+function fieldCell(kept, lost) {
+  const cell = document.createElement('td');
+  const keptText = decodeBytes(kept);
+  if (lost.length === 0) {
+    cell.textContent = keptText;
+    return cell;
+  }
+  const lostText = decodeBytes(lost);
+  const length = kept.length + lost.length;
+  cell.className = 'cut';
+  cell.title = 'Cut: the record keeps ' + kept.length + ' of its ' + length + ' bytes and loses “' + lostText + '”';
+  const mark = document.createElement('span');
+  mark.className = 'cut-mark';
+  mark.setAttribute('aria-hidden', 'true');
+  mark.textContent = '✂';
+  const said = document.createElement('span');
+  said.className = 'visually-hidden';
+  said.textContent = 'cut, keeps ' + kept.length + ' of ' + length + ' bytes: ';
+  const gone = document.createElement('del');
+  gone.textContent = lostText;
+  cell.append(mark, said, keptText, gone);
+  return cell;
+}
+
+function renderGroup(preview, group) {
+  const root = document.getElementById(group.id);
+  const members = onlyCut.checked ? group.cut.length : group.count;
+  const pages = Math.max(1, Math.ceil(members / PAGE_ROWS));
+  group.page = Math.max(0, Math.min(group.page, pages - 1));
+  const first = group.page * PAGE_ROWS;
+  const last = Math.min(first + PAGE_ROWS, members);
+  const empty = root.querySelector('.preview-empty');
+  empty.textContent = group.count === 0 ? 'No ' + group.id + '.' : 'No ' + group.one + ' has a cut field.';
+  empty.hidden = members > 0;
+  root.querySelector('.table-scroll').hidden = members === 0;
+  const pager = root.querySelector('.pager');
+  pager.hidden = members <= PAGE_ROWS;
+  pager.querySelector('.pager-range').textContent =
+      (first + 1) + '–' + last + ' of ' + counted(members, group.one, group.id) +
+      (onlyCut.checked ? ' with cut fields' : '');
+  const previous = pager.querySelector('.previous');
+  const next = pager.querySelector('.next');
+  const focused = document.activeElement;
+  previous.disabled = group.page === 0;
+  next.disabled = group.page === pages - 1;
+  // A button that goes dark under the keyboard hands its focus to the other one.
+  if (focused === previous && previous.disabled) next.focus();
+  if (focused === next && next.disabled) previous.focus();
+
+  const rows = [];
+  for (let n = first; n < last; n++) {
+    const index = onlyCut.checked ? group.cut[n] : n;
+    const row = group.rowsAt + index * group.rowSize;
+    const tr = document.createElement('tr');
+    const number = document.createElement('th');
+    number.scope = 'row';
+    number.textContent = index + 1;
+    const line = document.createElement('td');
+    line.textContent = preview.word(row);
+    const cutFields = document.createElement('td');
+    tr.append(number, line, cutFields);
+    const cut = [];
+    let at = preview.cellsAt + preview.word(row + 4);
+    for (let c = 0; c < group.columns.length; c++) {
+      const length = preview.bytes[row + 8 + 2 * c];
+      const keeps = preview.bytes[row + 9 + 2 * c];
+      if (keeps < length) cut.push(group.columns[c].field);
+      tr.append(fieldCell(preview.bytes.subarray(at, at + keeps), preview.bytes.subarray(at + keeps, at + length)));
+      at += length;
+    }
+    cutFields.textContent = cut.join(', ');
+    rows.push(tr);
+  }
+  root.querySelector('tbody').replaceChildren(...rows);
+}
+
+function renderPreview() {
+  for (const group of shown.groups) renderGroup(shown, group);
+}
+
+function showPreview(buffer) {
+  const preview = readPreview(buffer);
+  const {scouts, adults, cuts} = preview.counts;
+  document.getElementById('preview-counts').textContent = counted(scouts, 'scout', 'scouts') + ', ' +
+      counted(adults, 'adult', 'adults') + ', ' + counted(cuts, 'field cut', 'fields cut');
+  for (const group of preview.groups) {
+    const heads = [
+      ['No.', 'The member\'s number in its section'],
+      ['Line', 'The member\'s line in the export'],
+      ['Cut', 'The fields that its record cuts'],
+      ...group.columns.map((column) => ['Field ' + column.field, column.room === 0
+        ? 'The flag word: 1 when the field reads yes, else 0' : 'Keeps up to ' + column.room + ' bytes']),
+    ];
+    const head = document.createElement('tr');
+    for (const [text, title] of heads) {
+      const th = document.createElement('th');
+      th.scope = 'col';
+      th.textContent = text;
+      th.title = title;
+      head.append(th);
+    }
+    document.getElementById(group.id).querySelector('thead').replaceChildren(head);
+  }
+  shown = preview;
+  // With fields cut, the members that lose bytes come first: they are what a leader looks for.
+  onlyCut.checked = cuts > 0;
+  renderPreview();
+  previewSection.hidden = false;
+}
+
+function clearPreview() {
+  previewSection.hidden = true;
+  shown = null;
+  for (const id of ['scouts', 'adults']) {
+    const root = document.getElementById(id);
+    root.querySelector('thead').replaceChildren();
+    root.querySelector('tbody').replaceChildren();
+  }
+}
+
+onlyCut.addEventListener('change', () => {
+  if (!shown) return;
+  for (const group of shown.groups) group.page = 0;
+  renderPreview();
+});
+for (const id of ['scouts', 'adults']) {
+  const root = document.getElementById(id);
+  for (const [name, step] of [['previous', -1], ['next', 1]]) {
+    root.querySelector('.' + name).addEventListener('click', () => {
+      const group = shown && shown.groups.find((g) => g.id === id);
+      if (!group) return;
+      group.page += step;
+      renderGroup(shown, group);
+    });
+  }
+}
+
 function setRunning(on, message) {
   running = on;
   chooseButton.disabled = on;
@@ -118,6 +298,7 @@ function finishRun(file, started, result) {
   }
   if (result.completed) {
     offer(result.files);
+    if (result.preview) showPreview(result.preview);
     setRunning(false, file.name + ' was converted in ' + seconds + ' s.');
   } else {
     setRunning(false, file.name + ' was not converted.');
@@ -136,6 +317,7 @@ function readyWorker() {
 function startRun(file) {
   if (running) return;
   clearOffer();
+  clearPreview();
   const started = performance.now();
   setRunning(true, 'Converting ' + file.name + '…');
   if (file.size > LIMIT_BYTES) {

@@ -1,6 +1,7 @@
 // The conversion worker: follows the core's module (createLedgerModule) in one Blob. It takes
 // {warm} and {file, limit} messages, and answers each of the latter with one
-// {completed, notice, files} or {error} message.
+// {completed, notice, files, preview} or {error} message; the preview (the core check's packed
+// ArrayBuffer, laid out as binding.cc says, or null) is transferred, not copied.
 'use strict';
 
 const OUTPUT_NAMES = ['PVERSION.DAT', 'CPERW.DAT', 'APERW.DAT'];
@@ -13,17 +14,36 @@ function loadModule() {
   return modulePromise;
 }
 
-// An upper bound of the output's size: each line gives at most one 512-byte record, and a Ctrl-Z
-// byte ends the export. Counting stops once the bound passes `limit`.
-function outputBound(bytes, limit) {
+// An upper bound of what a run holds besides the export. Each line gives at most one 512-byte
+// record, or one preview row (8 bytes and 2 a column, at most 20 columns, and 4 if it is cut)
+// and its own bytes plus one; a Ctrl-Z byte ends the export. The files are taken out before the
+// preview is made, in the memory they leave, so the larger of the two counts. Counting stops
+// once it passes `limit`.
+function runBound(bytes, limit) {
   const eof = bytes.indexOf(0x1a);
   const end = eof < 0 ? bytes.length : eof;
-  let bound = 15 + 512;
-  for (let at = bytes.indexOf(0x0a); at >= 0 && at < end && bound <= limit;
+  let lines = 1;
+  for (let at = bytes.indexOf(0x0a); at >= 0 && at < end && 15 + 512 * lines <= limit;
     at = bytes.indexOf(0x0a, at + 1)) {
-    bound += 512;
+    lines++;
   }
-  return bound;
+  const previewHeader = 4 * (11 + 2 * 2 * 20);
+  return Math.max(15 + 512 * lines, previewHeader + (8 + 2 * 20 + 4 + 1) * lines + end);
+}
+
+// Copies the last check's preview parts out of the module's memory into one buffer.
+function takePreview(module) {
+  const parts = [];
+  for (let i = 0, data; (data = module._ledger_preview_data(i) >>> 0) !== 0; i++) {
+    parts.push(module.HEAPU8.subarray(data, data + (module._ledger_preview_size(i) >>> 0)));
+  }
+  const packed = new Uint8Array(parts.reduce((total, part) => total + part.length, 0));
+  let at = 0;
+  for (const part of parts) {
+    packed.set(part, at);
+    at += part.length;
+  }
+  return packed.buffer;
 }
 
 // Reads `file` straight into the module's memory at `at`, a chunk at a time: holding the whole
@@ -49,37 +69,45 @@ async function convert(file, limit) {
   if (input === 0) return {outOfMemory: true};
   const phases = {started: performance.now()};
   let completed;
+  let preview = null;
+  let files = [];
+  let notice;
   try {
     await readInto(file, module, input);
     phases.read = performance.now();
-    const needed = size + outputBound(module.HEAPU8.subarray(input, input + size), limit - size);
+    const needed = size + runBound(module.HEAPU8.subarray(input, input + size), limit - size);
     if (needed > limit) return {tooLarge: {fileBytes: size}};
     completed = module._ledger_convert(input, size) === 1;
     phases.converted = performance.now();
+    notice = {
+      kind: module._ledger_notice_kind() === 1 ? 'warning' : 'information',
+      caption: module.UTF8ToString(module._ledger_notice_caption() >>> 0),
+      text: module.UTF8ToString(module._ledger_notice_text() >>> 0),
+    };
+    if (completed) {
+      files = OUTPUT_NAMES.map((name, i) => {
+        const data = module._ledger_output_data(i) >>> 0;
+        const length = module._ledger_output_size(i) >>> 0;
+        // A Blob copies the bytes once, straight out of the module's memory.
+        return {name, blob: new Blob([module.HEAPU8.subarray(data, data + length)])};
+      });
+      module._ledger_release();
+      phases.offered = performance.now();
+      // The same bytes, read again by the core's check for the preview.
+      if (module._ledger_check(input, size) === 1) preview = takePreview(module);
+    }
   } finally {
+    module._ledger_release();
     module._free(input);
   }
-  const notice = {
-    kind: module._ledger_notice_kind() === 1 ? 'warning' : 'information',
-    caption: module.UTF8ToString(module._ledger_notice_caption() >>> 0),
-    text: module.UTF8ToString(module._ledger_notice_text() >>> 0),
-  };
-  const files = [];
-  if (completed) {
-    for (let i = 0; i < OUTPUT_NAMES.length; i++) {
-      const data = module._ledger_output_data(i) >>> 0;
-      const length = module._ledger_output_size(i) >>> 0;
-      // A Blob copies the bytes once, straight out of the module's memory.
-      files.push({name: OUTPUT_NAMES[i], blob: new Blob([module.HEAPU8.subarray(data, data + length)])});
-    }
-  }
-  module._ledger_release();
+  const ended = performance.now();
   const phaseMs = {
     read: phases.read - phases.started,
     convert: phases.converted - phases.read,
-    offer: performance.now() - phases.converted,
+    offer: (phases.offered || ended) - phases.converted,
+    preview: phases.offered ? ended - phases.offered : 0,
   };
-  return {completed, notice, files, memoryBytes: module.HEAPU8.length, phaseMs};
+  return {completed, notice, files, preview, memoryBytes: module.HEAPU8.length, phaseMs};
 }
 
 self.onmessage = async (event) => {
@@ -89,7 +117,8 @@ self.onmessage = async (event) => {
     return;
   }
   try {
-    self.postMessage(await convert(event.data.file, event.data.limit));
+    const result = await convert(event.data.file, event.data.limit);
+    self.postMessage(result, result.preview ? [result.preview] : []);
   } catch (error) {
     // The module may be unusable after a failure inside it: the next run loads a fresh one.
     modulePromise = null;

@@ -184,6 +184,7 @@ class PageTest(unittest.TestCase):
         else:
             self.assertEqual(self.offered_links(), [], name)
             self.assertFalse(self.driver.find_element(By.ID, "results").is_displayed(), name)
+        self.assertEqual(self.driver.find_element(By.ID, "preview").is_displayed(), completed, name)
 
     def test_page_converts_like_the_command(self):
         with open(ARGS.example, "rb") as f:
@@ -263,6 +264,67 @@ class PageTest(unittest.TestCase):
         self.close_dialog()
         self.assertFalse(self.driver.find_element(By.ID, "choose").get_attribute("disabled"))
         self.assertEqual(self.download_all(), files)
+
+    def preview_rows(self, group):
+        """The rows of a preview table on screen: [("NUMBER CUT_FIELDS", [cell]), ...], each field's
+        cell a dict."""
+        return self.driver.execute_script("""
+            return Array.from(document.querySelectorAll('#' + arguments[0] + ' tbody tr'), (tr) =>
+              [tr.cells[0].textContent + ' ' + tr.cells[2].textContent,
+               Array.from(tr.cells).slice(3).map((td) => ({
+                cut: td.classList.contains('cut'), title: td.title,
+                mark: (td.querySelector('.cut-mark') || {}).textContent || '',
+                said: (td.querySelector('.visually-hidden') || {}).textContent || '',
+                lost: (td.querySelector('del') || {}).textContent || '',
+                kept: Array.from(td.childNodes).filter((n) => n.nodeType === 3)
+                  .map((n) => n.textContent).join('')}))]);""", group)
+
+    def test_preview_marks_the_cut_fields(self):
+        self.open(self.origins()[0][1])
+        address = b"Caf\xe9 Lane 12, Upper Flat, Northside Ward"  # 40 bytes; scout field 9 keeps 37
+        street = b"Abercrombie-Street"  # adult field 11 keeps 12
+        scouts = [b"\t".join([b"S-%d" % n] + [b"f%d" % k for k in range(1, 9)]
+                             + [address if n == 120 else b"Elm Road"]) for n in range(1, 151)]
+        adults = [b"\t".join([b"A-%d" % n] + [b""] * 10 + [street if n == 2 else b"Oak", b"",
+                             b"Yes" if n == 2 else b"no"]) for n in range(1, 4)]
+        export = b"LedgerExport\r\n" + b"\r\n".join(scouts + [b"Adults"] + adults) + b"\r\n"
+        self.choose(self.write_export("cut.txt", export))
+        self.wait_dialog()
+        self.close_dialog()
+        self.assertEqual(self.driver.find_element(By.ID, "preview-counts").text,
+                         "150 scouts, 3 adults, 2 fields cut")
+        only_cut = self.driver.find_element(By.ID, "only-cut")
+        self.assertTrue(only_cut.is_selected())
+        # Filtered: the one member of each section with a cut field, its cut cell marked.
+        [(number, cells)] = self.preview_rows("scouts")
+        self.assertEqual((number, len(cells)), ("120 9", 16))
+        self.assertEqual([c["cut"] for c in cells], [k == 9 for k in range(16)])
+        kept, lost = address[:37].decode("cp1252"), address[37:].decode("cp1252")
+        self.assertEqual(cells[9], {"cut": True, "mark": "✂", "said": "cut, keeps 37 of 40 bytes: ",
+                                    "kept": kept, "lost": lost,
+                                    "title": "Cut: the record keeps 37 of its 40 bytes and loses “ard”"})
+        self.assertEqual([c["kept"] for c in cells[:2]], ["S-120", "f1"])
+        [(number, cells)] = self.preview_rows("adults")
+        self.assertEqual((number, len(cells)), ("2 11", 14))
+        self.assertEqual((cells[11]["kept"], cells[11]["lost"]), ("Abercrombie-", "Street"))
+        self.assertEqual(cells[13], {"cut": False, "mark": "", "said": "", "lost": "", "kept": "1",
+                                     "title": ""})
+        self.driver.execute_script(self.axe)
+        run_axe = "axe.run(document).then((r) => arguments[arguments.length - 1](r.violations))"
+        self.assertEqual(self.driver.execute_async_script(run_axe), [])
+        # Every member, a hundred at a time; the pager works from the keyboard.
+        only_cut.send_keys(Keys.SPACE)
+        self.assertEqual([n for n, _ in self.preview_rows("scouts")], ["%d " % n for n in range(1, 101)])
+        self.assertEqual([n for n, _ in self.preview_rows("adults")], ["1 ", "2 11", "3 "])
+        self.assertEqual([c["kept"] for c in self.preview_rows("adults")[0][1]][-3:], ["Oak", "", "0"])
+        pager = self.driver.find_element(By.CSS_SELECTOR, "#scouts .pager")
+        self.assertEqual(pager.find_element(By.CLASS_NAME, "pager-range").text, "1–100 of 150 scouts")
+        pager.find_element(By.CLASS_NAME, "next").send_keys(Keys.ENTER)
+        rows = self.preview_rows("scouts")
+        self.assertEqual([n for n, _ in rows], ["%d %s" % (n, "9" if n == 120 else "") for n in range(101, 151)])
+        self.assertTrue(rows[19][1][9]["cut"])
+        self.assertEqual(self.driver.switch_to.active_element.text, "Previous")
+        self.assertEqual(self.driver.execute_async_script(run_axe), [])
 
     def test_keyboard_accessibility_and_save_into_folder(self):
         self.open(self.origins()[0][1])
