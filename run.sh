@@ -3,15 +3,14 @@
 # a display is available, and otherwise converts the bundled example.
 set -euo pipefail
 cd "$(dirname "$0")"
-scripts/bootstrap
+scripts/bootstrap running
 cmake --preset default >/dev/null
 
 if [ $# -eq 0 ] && [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
-  if cmake --build --preset default --target help | grep ' ledger-convert-gui$' >/dev/null; then
-    cmake --build --preset default --target ledger-convert-gui >/dev/null
+  if cmake --build --preset default --target ledger-convert-gui >build/gui-build.log 2>&1; then
     exec build/default/shell/gtk/ledger-convert-gui
   fi
-  echo "The desktop dialog is not part of this build (GTK 3 missing?): see the configure output."
+  echo "The desktop dialog could not be built (see build/gui-build.log and the configure output)."
 fi
 
 cmake --build --preset default --target ledger-convert >/dev/null
