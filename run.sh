@@ -1,8 +1,20 @@
 #!/usr/bin/env bash
 # Builds the converter, then converts FILE; without an argument it opens the desktop dialog when
-# a display is available, and otherwise converts the bundled example.
+# a display is available, and otherwise converts the bundled example. With --web [PORT] it builds
+# the browser page and serves it on 127.0.0.1 (default port 8080).
 set -euo pipefail
 cd "$(dirname "$0")"
+if [ "${1:-}" = --web ]; then
+  scripts/bootstrap web
+  port=${2:-8080}
+  cmake --preset web >/dev/null
+  cmake --build --preset web >/dev/null
+  site=$(pwd)/build/web/site
+  echo "The page: http://127.0.0.1:$port/"
+  echo "The same page straight from the disk: file://$site/index.html"
+  echo "(Ctrl+C stops the server.)"
+  exec python3 -m http.server --bind 127.0.0.1 --directory "$site" "$port"
+fi
 scripts/bootstrap running
 cmake --preset default >/dev/null
 

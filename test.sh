@@ -13,7 +13,7 @@ fi
 status=0
 skipped=()
 for stage in scripts/test-format scripts/test-native scripts/test-win32 scripts/test-asan \
-  scripts/test-fuzz scripts/test-package; do
+  scripts/test-fuzz scripts/test-web scripts/test-package; do
   name=${stage#scripts/}
   echo "==> $name"
   "$stage"

@@ -1,31 +1,50 @@
 // ledger-convert: the conversion for scripts and headless machines.
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <optional>
 #include <string>
 
+#include "cli/windows_console.h"
 #include "core/convert_export.h"
+#include "core/export_check.h"
 #include "core/notice.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 namespace {
 
 constexpr char kUsage[] =
     "Usage: ledger-convert EXPORT_FILE\n"
+    "       ledger-convert --check EXPORT_FILE\n"
     "Convert a ledger export (Ledger.txt) into PVERSION.DAT, CPERW.DAT and APERW.DAT,\n"
     "written into the directory that holds EXPORT_FILE.\n"
     "\n"
     "Options:\n"
+    "  --check      write nothing; list each field that the records cut, as\n"
+    "               PATH:LINE: scout N: field F keeps K of its L bytes,\n"
+    "               then count the scouts, the adults and the fields cut\n"
     "  -h, --help   show this help and exit\n"
     "  --version    show the version and exit\n"
+    "  --           take the next argument as EXPORT_FILE, even when it starts with '-'\n"
     "\n"
-    "Exit status: 0 when the files were written, 1 when the conversion failed,\n"
-    "2 when the command line was not understood.\n";
+    "Exit status: 0 when the files were written (with --check: the export is valid),\n"
+    "1 when the conversion failed, 2 when the command line was not understood.\n";
 
 // Keeps the run's one notice, to be printed once the outcome is known.
 class ConsoleSink : public ledger::NoticeSink {
  public:
-  void Show(const ledger::Notice& notice) override { notice_ = notice; }
+  void Show(const ledger::Notice& notice) override {
+    try {
+      notice_ = notice;
+    } catch (const std::bad_alloc&) {
+      notice_.reset();  // reported as running out of memory
+    }
+  }
   const std::optional<ledger::Notice>& notice() const { return notice_; }
 
  private:
@@ -34,6 +53,7 @@ class ConsoleSink : public ledger::NoticeSink {
 
 void Print(std::FILE* stream, const std::string& text) {
   std::fwrite(text.data(), 1, text.size(), stream);
+  std::fflush(stream);
 }
 
 int UsageError() {
@@ -41,13 +61,129 @@ int UsageError() {
   return 2;
 }
 
-}  // namespace
+// Prints a failed run's notice on standard error; returns the failure's exit status.
+int Failure(const std::optional<ledger::Notice>& notice) {
+  if (!notice || notice->text == ledger::kOutOfMemoryText) {
+    std::fputs(ledger::kOutOfMemoryLine, stderr);
+    std::fputs("\n", stderr);
+    return 1;
+  }
+  Print(stderr, "ledger-convert: " + notice->caption + ": " + notice->text + "\n");
+  return 1;
+}
 
-int main(int argc, char** argv) {
+#ifndef _WIN32
+// The temporary file being written, kept where a signal handler can remove it.
+char gTempPath[4096];
+volatile std::sig_atomic_t gHaveTemp = 0;
+
+class TempTracker : public ledger::TempFileListener {
+ public:
+  void OnTempCreated(const std::string& path) override {
+    gHaveTemp = 0;
+    if (path.size() < sizeof gTempPath) {
+      std::memcpy(gTempPath, path.c_str(), path.size() + 1);
+      gHaveTemp = 1;
+    }
+  }
+  void OnTempGone() override { gHaveTemp = 0; }
+};
+
+extern "C" void RemoveTempAndDie(int signal) {
+  if (gHaveTemp != 0) {
+    ::unlink(gTempPath);
+  }
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+}
+
+// Running out of memory ends the run at once, before an exception would need memory of its own:
+// the temporary file is removed and the failure reported.
+void OutOfMemory() {
+  if (gHaveTemp != 0) {
+    ::unlink(gTempPath);
+  }
+  [[maybe_unused]] ssize_t written =
+      ::write(STDERR_FILENO, ledger::kOutOfMemoryLine, sizeof ledger::kOutOfMemoryLine - 1);
+  written = ::write(STDERR_FILENO, "\n", 1);
+  ::_exit(1);
+}
+
+// A limit or a closed pipe then fails a write, which is reported, instead of killing the run;
+// an interruption removes the temporary file before ending as the signal would.
+void InstallSignalHandlers() {
+  std::set_new_handler(OutOfMemory);
+  std::signal(SIGXFSZ, SIG_IGN);
+  std::signal(SIGPIPE, SIG_IGN);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    if (std::signal(signal, RemoveTempAndDie) == SIG_IGN) {
+      std::signal(signal, SIG_IGN);  // a signal ignored by whoever started us stays ignored
+    }
+  }
+}
+#else
+class TempTracker : public ledger::TempFileListener {
+ public:
+  void OnTempCreated(const std::string&) override {}
+  void OnTempGone() override {}
+};
+void InstallSignalHandlers() {}
+#endif
+
+// Prints each cut field as the check finds it.
+class CutPrinter : public ledger::CheckListener {
+ public:
+  explicit CutPrinter(const char* path) : path_(path) {}
+  void OnCut(ledger::MemberKind kind, std::size_t number, const ledger::CutField& cut) override {
+    std::printf("%s:%zu: %s %zu: field %d keeps %zu of its %zu bytes\n", path_, cut.line,
+                kind == ledger::MemberKind::kScout ? "scout" : "adult", number, cut.field,
+                cut.keeps, cut.length);
+  }
+
+ private:
+  const char* path_;
+};
+
+// Checks the export at `path`; cut fields name it as the user gave it, `given`.
+int Check(const char* path, const char* given) {
+  CutPrinter printer(given);
+  ConsoleSink sink;
+  ledger::CheckCounts counts;
+  if (!ledger::CheckExportFile(path, printer, counts, sink)) {
+    std::fflush(stdout);
+    return Failure(sink.notice());
+  }
+  std::printf("%zu scout%s, %zu adult%s, %zu field%s cut\n", counts.scouts,
+              counts.scouts == 1 ? "" : "s", counts.adults, counts.adults == 1 ? "" : "s",
+              counts.cuts, counts.cuts == 1 ? "" : "s");
+  std::fflush(stdout);
+  return 0;
+}
+
+int Convert(const char* path) {
+  ConsoleSink sink;
+  TempTracker temps;
+  const bool completed = ledger::ConvertExport(path, sink, ledger::NativePathStyle(), &temps);
+  if (completed) {
+    // The files are written: that stays the outcome even when the message cannot be shown.
+    if (sink.notice()) {
+      Print(stdout, sink.notice()->text + "\n");
+    }
+    return 0;
+  }
+  return Failure(sink.notice());
+}
+
+int Run(int argc, char** argv) {
+  bool check = false;
   int first = 1;
-  if (argc == 3 && std::strcmp(argv[1], "--") == 0) {
-    first = 2;  // "--" lets a file whose name starts with '-' be converted
-  } else if (argc == 2 && argv[1][0] == '-' && argv[1][1] != '\0') {
+  if (first < argc && std::strcmp(argv[first], "--check") == 0) {
+    check = true;
+    ++first;
+  }
+  if (argc - first == 2 && std::strcmp(argv[first], "--") == 0) {
+    ++first;  // "--" lets a file whose name starts with '-' through
+  } else if (!check && argc == 2 && argv[1][0] == '-' && argv[1][1] != '\0') {
     if (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0) {
       std::fputs(kUsage, stdout);
       return 0;
@@ -57,18 +193,28 @@ int main(int argc, char** argv) {
       return 0;
     }
     return UsageError();
+  } else if (check && argc - first == 1 && argv[first][0] == '-' && argv[first][1] != '\0') {
+    return UsageError();
   }
   if (argc - first != 1) {
     return UsageError();
   }
+  const std::string path = ledger::CommandLinePath(argv[first]);
+  return check ? Check(path.c_str(), argv[first]) : Convert(path.c_str());
+}
 
-  ConsoleSink sink;
-  const bool completed = ledger::ConvertExport(argv[first], sink);
-  const ledger::Notice notice = sink.notice().value_or(ledger::Notice{});
-  if (completed) {
-    Print(stdout, notice.text + "\n");
-    return 0;
+}  // namespace
+
+int main(int argc, char** argv) {
+  const ledger::ConsoleOutputCodePage console;
+  InstallSignalHandlers();
+  try {
+    return Run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::fputs(ledger::kOutOfMemoryLine, stderr);
+    std::fputs("\n", stderr);
+    return 1;
+  } catch (...) {
+    return 1;
   }
-  Print(stderr, "ledger-convert: " + notice.caption + ": " + notice.text + "\n");
-  return 1;
 }

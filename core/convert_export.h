@@ -5,13 +5,15 @@
 
 #include "core/notice.h"
 #include "core/paths.h"
+#include "core/replaced_file.h"
 
 namespace ledger {
 
 // Converts the export file at `exportPath` into PVERSION.DAT, CPERW.DAT and APERW.DAT beside it,
-// hands exactly one notice to `sink` and returns whether the conversion completed.
+// each replaced whole or not at all; hands exactly one notice to `sink` and returns whether the
+// conversion completed. `temps`, when given, is told of each temporary file while it exists.
 bool ConvertExport(const std::string& exportPath, NoticeSink& sink,
-                   const PathStyle& style = NativePathStyle());
+                   const PathStyle& style = NativePathStyle(), TempFileListener* temps = nullptr);
 
 }  // namespace ledger
 

@@ -25,9 +25,9 @@ bool ExportReader::Fill() {
     return false;
   }
   pos_ = 0;
-  len_ = std::fread(buffer_, 1, kBufferSize, stream_);
+  len_ = source_.Read(buffer_, kBufferSize);
   if (len_ == 0) {
-    (std::ferror(stream_) != 0 ? failed_ : ended_) = true;
+    (source_.Failed() ? failed_ : ended_) = true;
     return false;
   }
   // Ctrl-Z ends the input: nothing from it on is ever read.
@@ -68,9 +68,28 @@ bool ExportReader::TakeWholeLine(ExportLine& line) {
   return true;
 }
 
+ReadResult ExportReader::ReadHeader(std::string_view header) {
+  std::size_t matched = 0;
+  char byte;
+  while (NextByte(byte)) {
+    if (matched == header.size()) {
+      if (byte != '\n') {
+        return ReadResult::kEnd;
+      }
+      lineNumber_ = 1;
+      return ReadResult::kLine;
+    }
+    if (byte != header[matched++]) {
+      return ReadResult::kEnd;
+    }
+  }
+  return failed_ ? ReadResult::kError : ReadResult::kEnd;
+}
+
 ReadResult ExportReader::Next(ExportLine& line) {
   line = ExportLine();
   if ((pos_ < len_ || Fill()) && TakeWholeLine(line)) {
+    ++lineNumber_;
     return ReadResult::kLine;
   }
   std::size_t n = 0;
@@ -108,7 +127,7 @@ ReadResult ExportReader::Next(ExportLine& line) {
         text_[n++] = byte;
       }
     } else if (byte == '\r') {
-      if (fieldLength < kFieldWidth - 1) {
+      if (fieldLength < kFieldBytes) {
         text_[n++] = byte;
         ++fieldLength;
       }
@@ -119,7 +138,7 @@ ReadResult ExportReader::Next(ExportLine& line) {
       while (end < len_ && !kSpecial.is[static_cast<unsigned char>(buffer_[end])]) {
         ++end;
       }
-      const std::size_t room = kFieldWidth - 1 - fieldLength;
+      const std::size_t room = kFieldBytes - fieldLength;
       const std::size_t take = end - start < room ? end - start : room;
       std::memcpy(text_ + n, buffer_ + start, take);
       n += take;
@@ -134,6 +153,7 @@ ReadResult ExportReader::Next(ExportLine& line) {
     return ReadResult::kEnd;
   }
   line.text = std::string_view(text_, n);
+  ++lineNumber_;
   return ReadResult::kLine;
 }
 

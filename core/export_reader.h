@@ -5,9 +5,13 @@
 #include <cstdio>
 #include <string_view>
 
+#include "core/byte_source.h"
 #include "core/text_fields.h"
 
 namespace ledger {
+
+// The first line of every export, ended by a line feed (or CR LF).
+inline constexpr char kExportHeader[] = "LedgerExport";
 
 // One line of the export file as the conversion sees it.
 struct ExportLine {
@@ -28,12 +32,21 @@ enum class ReadResult { kLine, kEnd, kError };
 // one line. Holds a fixed amount of memory, however long the lines are.
 class ExportReader {
  public:
-  explicit ExportReader(std::FILE* stream) : stream_(stream) {}
+  explicit ExportReader(ByteSource& source) : source_(source) {}
+  explicit ExportReader(std::FILE* stream) : file_(stream), source_(file_) {}
   ExportReader(const ExportReader&) = delete;
   ExportReader& operator=(const ExportReader&) = delete;
 
   // Reads the next line into `line`; kEnd at the end of the input, kError when the stream failed.
   ReadResult Next(ExportLine& line);
+
+  // Reads the first line where it is exactly `header` ended by a line feed: kLine when it is,
+  // kEnd when it is not, kError when the stream failed first. Reads no byte past the first one
+  // that decides, so an endless input without a line feed is judged at once.
+  ReadResult ReadHeader(std::string_view header);
+
+  // The 1-based number of the line read last; a lone CR does not end a line.
+  std::size_t lineNumber() const { return lineNumber_; }
 
  private:
   static constexpr std::size_t kBufferSize = 64 * 1024;
@@ -46,7 +59,9 @@ class ExportReader {
   // with nothing taken, otherwise.
   bool TakeWholeLine(ExportLine& line);
 
-  std::FILE* stream_;
+  FileSource file_{nullptr};  // the source of a reader made over a C stream
+  ByteSource& source_;
+  std::size_t lineNumber_ = 0;
   std::size_t pos_ = 0;
   std::size_t len_ = 0;
   bool ended_ = false;  // end of input or Ctrl-Z reached

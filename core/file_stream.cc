@@ -22,6 +22,9 @@ bool FileStream::Write(const void* data, std::size_t size) {
 }
 
 bool FileStream::Close() {
+  if (file_ == nullptr) {
+    return false;
+  }
   std::FILE* file = file_;
   file_ = nullptr;
   const bool flushed = std::fflush(file) == 0 && std::ferror(file) == 0;

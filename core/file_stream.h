@@ -18,6 +18,14 @@ class FileStream {
   // Opens `path` in binary `mode` ("rb" or "wb"); false when it cannot be opened.
   bool Open(const std::string& path, const char* mode);
 
+  // Takes ownership of the already open `file`; false when it is null.
+  bool Adopt(std::FILE* file) {
+    file_ = file;
+    return file_ != nullptr;
+  }
+
+  bool IsOpen() const { return file_ != nullptr; }
+
   // Makes every write go straight to the file, for callers that write whole blocks.
   void DisableBuffering();
 

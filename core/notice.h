@@ -40,6 +40,15 @@ inline constexpr const char kOutOfMemoryLine[] = "ledger-convert: out of memory"
 // Shown, with kNoticeCaption, when several files are dropped onto a dialog at once.
 inline constexpr const char kDropOneFileText[] = "Please drop one export file at a time.";
 
+// The converter dialog's title and its two paragraphs, for front ends that build their own dialog.
+inline constexpr const char kDialogTitle[] = "Convert Ledger Export";
+inline constexpr const char kDialogPurposeText[] =
+    "This utility will allow you to convert the Ledger export file from the new Vantorel Web 2.0 "
+    "into the proper format for import into your Keldmarsh program.";
+inline constexpr const char kDialogBeforeText[] =
+    "Before running this conversion, you should first run the File>Export>Keldmarsh function in "
+    "your Vantorel Web 2.0 program to create the 'Ledger.txt' export file.";
+
 }  // namespace ledger
 
 #endif  // LEDGER_CORE_NOTICE_H_

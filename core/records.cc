@@ -91,7 +91,39 @@ FieldViews ViewsOf(const FieldTable& table) {
   return views;
 }
 
+// The room of `field` in `layout`, derived from the copies that follow its own.
+template <std::size_t N>
+constexpr std::size_t RoomOf(const Copy (&layout)[N], int field) {
+  for (std::size_t i = 0; i < N; ++i) {
+    if (layout[i].field != field) {
+      continue;
+    }
+    const Copy& own = layout[i];
+    std::size_t room = own.width == kWhole ? kFieldWidth : own.width;
+    for (std::size_t j = i + 1; j < N; ++j) {
+      const std::size_t start = layout[j].offset;
+      if (own.width == kWhole ? start > own.offset && start - own.offset < room
+                              : start >= own.offset && start - own.offset < room) {
+        room = start - own.offset;
+      }
+    }
+    return own.width == kWhole ? room - 1 : room;
+  }
+  return 0;
+}
+
+static_assert(RoomOf(kScoutLayout, 0) == 15 && RoomOf(kScoutLayout, 9) == 37);
+static_assert(RoomOf(kAdultLayout, 11) == 12 && RoomOf(kAdultLayout, 5) == 2);
+
 }  // namespace
+
+std::size_t ScoutFieldRoom(int field) {
+  return RoomOf(kScoutLayout, field);
+}
+
+std::size_t AdultFieldRoom(int field) {
+  return RoomOf(kAdultLayout, field);
+}
 
 void BuildScoutRecord(const FieldViews& fields, ScoutRecord& record) {
   ApplyLayout<kScoutLayout>(fields, record.bytes);

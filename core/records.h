@@ -27,6 +27,13 @@ void BuildScoutRecord(const FieldViews& fields, ScoutRecord& record);
 void BuildAdultRecord(const FieldTable& fields, AdultRecord& record);
 void BuildAdultRecord(const FieldViews& fields, AdultRecord& record);
 
+// The bytes of field `field` that a scout or adult record holds where the importer reads it: a
+// bounded copy up to the first later copy that starts inside its window, a whole copy the bytes
+// before the next later copy less its terminator (all 99 when none follows). 0 for a field the
+// record does not store as text (past the layout, or the adult flag).
+std::size_t ScoutFieldRoom(int field);
+std::size_t AdultFieldRoom(int field);
+
 }  // namespace ledger
 
 #endif  // LEDGER_CORE_RECORDS_H_

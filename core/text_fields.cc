@@ -53,8 +53,7 @@ int SplitFields(int maxFields, int width, std::string_view line, char* table,
     while (end < line.size() && !IsCharInSet(line[end], delimiters)) {
       ++end;
     }
-    std::string_view field = line.substr(pos, end - pos).substr(0, keep);
-    field = TrimChars(field, " ", "");
+    const std::string_view field = KeepFieldBytes(line.substr(pos, end - pos), keep);
     std::memcpy(slot, field.data(), field.size());
     pos = end + 1;
     ++count;
@@ -68,12 +67,8 @@ int SplitFieldViews(std::string_view line, FieldViews& views) {
   int count = 0;
   for (;;) {
     const char* fieldEnd = byte_words::Find(p, end, '\t');
-    std::size_t length = static_cast<std::size_t>(fieldEnd - p);
-    length = length < kFieldWidth - 1 ? length : kFieldWidth - 1;
-    while (length > 0 && p[length - 1] == ' ') {
-      --length;
-    }
-    views.field[count++] = std::string_view(p, length);
+    views.field[count++] =
+        KeepFieldBytes(std::string_view(p, static_cast<std::size_t>(fieldEnd - p)));
     if (fieldEnd == end || count == kMaxFields) {
       break;
     }

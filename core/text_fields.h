@@ -8,6 +8,17 @@ namespace ledger {
 inline constexpr int kMaxFields = 20;    // fields of a member line that are read
 inline constexpr int kFieldWidth = 100;  // bytes of one slot, its terminator included
 
+inline constexpr std::size_t kFieldBytes = kFieldWidth - 1;  // bytes of a field that are read
+
+// The one rule for a field's bytes: its first `keep` bytes, then its trailing blanks removed.
+inline std::string_view KeepFieldBytes(std::string_view field, std::size_t keep = kFieldBytes) {
+  std::size_t length = field.size() < keep ? field.size() : keep;
+  while (length > 0 && field[length - 1] == ' ') {
+    --length;
+  }
+  return field.substr(0, length);
+}
+
 // The fields of one member line: slot k holds field k, NUL-terminated, at most 99 bytes.
 struct FieldTable {
   char bytes[kMaxFields * kFieldWidth];

@@ -3,13 +3,31 @@
 #include "core/convert_export.h"
 
 namespace ledger {
+namespace {
+
+// The run on one export, and whether the dialog closes after it.
+DialogNext Convert(const std::string& path, NoticeSink& sink) {
+  return ConvertExport(path, sink) ? DialogNext::kClose : DialogNext::kStayOpen;
+}
+
+}  // namespace
 
 DialogNext RunConvertCommand(FileChooser& chooser, NoticeSink& sink) {
   std::optional<std::string> path = chooser.ChooseExportFile();
   if (!path) {
     return DialogNext::kStayOpen;
   }
-  return ConvertExport(*path, sink) ? DialogNext::kClose : DialogNext::kStayOpen;
+  return Convert(*path, sink);
+}
+
+DialogNext RunDropCommand(const std::vector<std::string>& paths, NoticeSink& sink) {
+  if (paths.size() == 1) {
+    return Convert(paths.front(), sink);
+  }
+  if (paths.size() > 1) {
+    sink.Show(Notice{NoticeKind::kWarning, kDropOneFileText, kNoticeCaption});
+  }
+  return DialogNext::kStayOpen;
 }
 
 }  // namespace ledger

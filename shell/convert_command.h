@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/notice.h"
 
@@ -22,6 +23,10 @@ enum class DialogNext { kStayOpen, kClose };
 // The dialog's OK command on every platform: choose a file, convert it, and close the dialog only
 // when the run completed. A cancelled chooser converts nothing.
 DialogNext RunConvertCommand(FileChooser& chooser, NoticeSink& sink);
+
+// Files dropped onto the dialog: one is converted exactly as if it had been chosen; several
+// convert none and show a warning asking for one at a time; an empty drop does nothing.
+DialogNext RunDropCommand(const std::vector<std::string>& paths, NoticeSink& sink);
 
 }  // namespace ledger
 

@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <memory>
+#include <vector>
 
 #include "shell/gtk/ledger_convert_gui_resources.h"
 
@@ -9,6 +10,8 @@ namespace ledger {
 namespace {
 
 constexpr char kResourcePrefix[] = "/ledger-convert/";
+constexpr char kStateKey[] = "ledger-dialog-state";
+constexpr char kUriListTarget[] = "text/uri-list";
 
 // GLib memory owned by a unique_ptr.
 struct GFreeDeleter {
@@ -42,19 +45,18 @@ void SetDefaultIcons() {
   g_list_free_full(icons, g_object_unref);
 }
 
-// OK: choose, convert, and end the program once a run completed. Ignored while a run is under
-// way, and lets no exception out into GTK.
-void OnOkClicked(GtkButton*, gpointer data) {
-  auto* state = static_cast<DialogState*>(data);
+// Runs `command` (OK's or a drop's) and ends the program once a run completed. Ignored while a
+// run is under way, and lets no exception out into GTK.
+template <typename Command>
+void RunDialogCommand(DialogState* state, Command command) {
   if (state->running) {
     return;
   }
   state->running = true;
   DialogNext next = DialogNext::kStayOpen;
   try {
-    GtkExportChooser chooser(state->window);
     MessageBoxSink sink(state->window);
-    next = RunConvertCommand(chooser, sink);
+    next = command(sink);
   } catch (const std::exception& e) {
     g_printerr("ledger-convert-gui: %s\n", e.what());
   } catch (...) {
@@ -64,6 +66,38 @@ void OnOkClicked(GtkButton*, gpointer data) {
   if (next == DialogNext::kClose) {
     state->onEnd();
   }
+}
+
+// OK: choose, convert, and end the program once a run completed.
+void OnOkClicked(GtkButton*, gpointer data) {
+  auto* state = static_cast<DialogState*>(data);
+  RunDialogCommand(state, [state](NoticeSink& sink) {
+    GtkExportChooser chooser(state->window);
+    return RunConvertCommand(chooser, sink);
+  });
+}
+
+// A drop onto the window (GTK answers the drag source itself): its URI list goes to DropUriList
+// from an idle callback, so that the drag has ended before a message box opens.
+void OnDragDataReceived(GtkWidget* widget, GdkDragContext*, gint, gint, GtkSelectionData* data,
+                        guint, guint, gpointer) {
+  const guchar* bytes = gtk_selection_data_get_data(data);
+  const gint length = gtk_selection_data_get_length(data);
+  if (bytes == nullptr || length <= 0) {
+    return;
+  }
+  auto* pending = new std::pair<GtkWindow*, std::string>(
+      GTK_WINDOW(widget), std::string(reinterpret_cast<const char*>(bytes), length));
+  g_object_ref(widget);
+  g_idle_add(
+      [](gpointer p) -> gboolean {
+        std::unique_ptr<std::pair<GtkWindow*, std::string>> drop(
+            static_cast<std::pair<GtkWindow*, std::string>*>(p));
+        DropUriList(drop->first, drop->second.c_str());
+        g_object_unref(drop->first);
+        return G_SOURCE_REMOVE;
+      },
+      pending);
 }
 
 void OnCancelClicked(GtkButton*, gpointer data) {
@@ -134,11 +168,37 @@ GtkWindow* CreateConvertWindow(void (*onEnd)()) {
 
   auto* window = GTK_WINDOW(gtk_builder_get_object(builder, "convert_window"));
   auto* state = new DialogState{window, onEnd, false};
-  g_object_set_data_full(G_OBJECT(window), "ledger-dialog-state", state,
+  g_object_set_data_full(G_OBJECT(window), kStateKey, state,
                          [](gpointer p) { delete static_cast<DialogState*>(p); });
   gtk_builder_connect_signals(builder, state);
   g_object_unref(builder);
+
+  GtkTargetEntry uriList = {const_cast<gchar*>(kUriListTarget), 0, 0};
+  gtk_drag_dest_set(GTK_WIDGET(window), GTK_DEST_DEFAULT_ALL, &uriList, 1, GDK_ACTION_COPY);
+  g_signal_connect(window, "drag-data-received", G_CALLBACK(OnDragDataReceived), nullptr);
   return window;
+}
+
+void DropUriList(GtkWindow* window, const char* uriList) {
+  auto* state = static_cast<DialogState*>(g_object_get_data(G_OBJECT(window), kStateKey));
+  if (state == nullptr || uriList == nullptr) {
+    return;
+  }
+  gchar** uris = g_uri_list_extract_uris(uriList);
+  std::vector<std::string> paths;
+  std::size_t dropped = 0;
+  for (gchar** uri = uris; *uri != nullptr; ++uri) {
+    ++dropped;
+    // Only local files can be converted; several items are refused whatever they are.
+    if (GCharPtr path{g_filename_from_uri(*uri, nullptr, nullptr)}) {
+      paths.push_back(path.get());
+    }
+  }
+  g_strfreev(uris);
+  if (dropped > 1) {
+    paths.resize(dropped);  // the command counts the items, not what they name
+  }
+  RunDialogCommand(state, [&paths](NoticeSink& sink) { return RunDropCommand(paths, sink); });
 }
 
 }  // namespace ledger

@@ -36,6 +36,11 @@ class MessageBoxSink : public NoticeSink {
 // convert command; `onEnd` runs when the dialog should end the program.
 GtkWindow* CreateConvertWindow(void (*onEnd)());
 
+// The main dialog's drop handler for a text/uri-list dropped onto `window`: one local file is
+// converted as if it had been chosen, several ask for one at a time; after a completed run it
+// asks to end the program, as OK does.
+void DropUriList(GtkWindow* window, const char* uriList);
+
 }  // namespace ledger
 
 #endif  // LEDGER_SHELL_GTK_GTK_SHELL_H_

@@ -1,6 +1,10 @@
 #include "shell/win32/convert_app.h"
 
 #include <commctrl.h>
+#include <shellapi.h>
+
+#include <string>
+#include <vector>
 
 #include "shell/convert_command.h"
 #include "shell/win32/resource.h"
@@ -20,12 +24,20 @@ BOOL CConvertApp::InitInstance() {
 
 CConvertDlg::CConvertDlg(HWND parent) : CDialog(IDD_CONVERT_DIALOG, parent) {
   m_hIcon = AfxGetApp()->LoadIcon(IDR_MAINFRAME);
+  // The caption's icon is the image made for its size, not the large one scaled down.
+  m_hSmallIcon = static_cast<HICON>(
+      LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME), IMAGE_ICON,
+                 GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+  if (m_hSmallIcon == nullptr) {
+    m_hSmallIcon = m_hIcon;
+  }
 }
 
 BOOL CConvertDlg::OnInitDialog() {
   CDialog::OnInitDialog();
   SendMessageA(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
-  SendMessageA(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+  SendMessageA(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hSmallIcon));
+  DragAcceptFiles(m_hWnd, TRUE);
   return TRUE;
 }
 
@@ -37,8 +49,34 @@ void CConvertDlg::OnOK() {
   }
 }
 
-BOOL CConvertDlg::OnMessage(UINT message, WPARAM, LPARAM, INT_PTR& result) {
+void CConvertDlg::OnDropFiles(HDROP drop) {
+  std::vector<std::string> paths;
+  const UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
+  for (UINT i = 0; i < count; ++i) {
+    std::vector<char> path(DragQueryFileA(drop, i, nullptr, 0) + 1, '\0');
+    DragQueryFileA(drop, i, path.data(), static_cast<UINT>(path.size()));
+    paths.emplace_back(path.data());
+  }
+  DragFinish(drop);
+  if (m_running) {
+    return;  // a drop onto the dialog while its message box is open
+  }
+  m_running = true;
+  // Owned by the dialog: a drop from another program leaves the dialog inactive.
+  ledger::MessageBoxSink sink(m_hWnd);
+  const ledger::DialogNext next = ledger::RunDropCommand(paths, sink);
+  m_running = false;
+  if (next == ledger::DialogNext::kClose) {
+    CDialog::OnOK();
+  }
+}
+
+BOOL CConvertDlg::OnMessage(UINT message, WPARAM wParam, LPARAM, INT_PTR& result) {
   switch (message) {
+    case WM_DROPFILES:
+      OnDropFiles(reinterpret_cast<HDROP>(wParam));
+      result = 0;
+      return TRUE;
     case WM_PAINT:
       return OnPaint();
     case WM_QUERYDRAGICON:

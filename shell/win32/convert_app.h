@@ -3,6 +3,8 @@
 
 #include "shell/win32/framework.h"
 
+#include <shellapi.h>
+
 // The application: its one run shows the main dialog.
 class CConvertApp : public CWinApp {
  public:
@@ -16,19 +18,24 @@ class CConvertDlg : public CDialog {
   explicit CConvertDlg(HWND parent = nullptr);
 
  protected:
-  // Gives the window the application's icon; the system then focuses OK.
+  // Gives the window the application's icons and accepts dropped files; the system then focuses
+  // OK.
   BOOL OnInitDialog() override;
   // Lets the user choose the export, converts it, and ends the dialog once the run completed.
   void OnOK() override;
   BOOL OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
 
  private:
+  // Files dropped onto the dialog: converts one as OK would a chosen one, refuses several.
+  void OnDropFiles(HDROP drop);
   // Draws the icon when the window is minimised; TRUE when it painted.
   BOOL OnPaint();
   // The image to drag while minimised.
   HCURSOR OnQueryDragIcon();
 
   HICON m_hIcon;
+  HICON m_hSmallIcon;      // the icon at the system's small icon size, for the caption
+  bool m_running = false;  // a drop's run is under way; a drop meanwhile is ignored
 };
 
 #endif  // LEDGER_SHELL_WIN32_CONVERT_APP_H_

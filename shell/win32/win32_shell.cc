@@ -37,8 +37,8 @@ UINT NoticeBoxFlags(NoticeKind kind) {
 
 void MessageBoxSink::Show(const Notice& notice) {
   MessageBeep(NoticeSound(notice.kind));
-  MessageBoxA(GetActiveWindow(), notice.text.c_str(), notice.caption.c_str(),
-              NoticeBoxFlags(notice.kind));
+  MessageBoxA(owner_ != nullptr ? owner_ : GetActiveWindow(), notice.text.c_str(),
+              notice.caption.c_str(), NoticeBoxFlags(notice.kind));
 }
 
 }  // namespace ledger

@@ -21,10 +21,15 @@ class OpenFileChooser : public FileChooser {
   HWND owner_;
 };
 
-// Beeps with the notice's sound and shows it in a modal message box owned by the active window.
+// Beeps with the notice's sound and shows it in a modal message box owned by `owner`, or by the
+// active window when that is null.
 class MessageBoxSink : public NoticeSink {
  public:
+  explicit MessageBoxSink(HWND owner = nullptr) : owner_(owner) {}
   void Show(const Notice& notice) override;
+
+ private:
+  HWND owner_;
 };
 
 // The MessageBeep sound of a notice of `kind`.

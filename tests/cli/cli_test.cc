@@ -221,4 +221,61 @@ TEST(CliTest, RecordFilesOfTwoGibibytesAndMore) {
   EXPECT_EQ(0, std::memcmp(zero, middle, 512));
 }
 
+// --check lists the cut fields as the export is read, counts the members, and writes nothing.
+TEST(CliTest, CheckListsCutFieldsAndWritesNothing) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string exportBytes;  // written to "-x.txt"; empty: no export at all
+    int exitCode;
+    std::string out;
+    std::string err;
+  };
+  const std::string both = "LedgerExport\r\nScouts\r\n" + std::string(20, 'A') +
+                           "\tshort\r\nScouts\r\n" + "x\tx\tx\tx\tx\tabc\r\nAdults\r\n" +
+                           "a\tb\tc\td\te\tf\tg\th\ti\tj\tk\t" + std::string(13, 'L') + "   \t" +
+                           std::string(16, 'M') + "\tyes" + std::string(50, '!') +
+                           "\r\nScouts\r\na\tb\tc\td\te\tf\tg\th\ti\t" + std::string(150, 'N') +
+                           "\r\n" + "aaaaaaa\rbbbbbbbb\r\n";
+  const std::vector<Case> cases = {
+      {{"--check", "--", "-x.txt"},
+       both,
+       0,
+       "-x.txt:3: scout 1: field 0 keeps 15 of its 20 bytes\n"
+       "-x.txt:5: scout 2: field 5 keeps 2 of its 3 bytes\n"
+       "-x.txt:7: adult 1: field 11 keeps 12 of its 13 bytes\n"
+       "-x.txt:7: adult 1: field 12 keeps 15 of its 16 bytes\n"
+       "-x.txt:9: adult 3: field 9 keeps 37 of its 99 bytes\n"
+       "-x.txt:10: adult 4: field 0 keeps 15 of its 16 bytes\n"
+       "2 scouts, 4 adults, 6 fields cut\n",
+       ""},
+      {{"--check", "./-x.txt"},
+       "LedgerExport\n" + std::string(16, 's') + "\nAdults\nA",
+       0,
+       "./-x.txt:2: scout 1: field 0 keeps 15 of its 16 bytes\n1 scout, 1 adult, 1 field cut\n",
+       ""},
+      {{"--check", "./-x.txt"}, "LedgerExport\n", 0, "0 scouts, 0 adults, 0 fields cut\n", ""},
+      {{"--check", "./-x.txt"}, "LedgerExport \r\nS1\r\n", 1, "", kInvalid},
+      {{"--check", "missing.txt"}, "", 1, "", "ledger-convert: Unable to open file: missing.txt\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    TempDir dir;
+    if (!c.exportBytes.empty()) {
+      WriteBytes(dir.File("-x.txt"), c.exportBytes);
+    }
+    const Outcome outcome = RunTool(c.args, dir.path());
+    EXPECT_EQ(c.exitCode, outcome.exitCode);
+    EXPECT_EQ(c.out, outcome.out);
+    EXPECT_EQ(c.err, outcome.err);
+    EXPECT_EQ(c.exportBytes.empty() ? 0 : 1,
+              std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()));
+  }
+  for (const std::vector<std::string>& wrong : std::vector<std::vector<std::string>>{
+           {"--check"}, {"--check", "a", "b"}, {"--check", "-x"}, {"--check", "--help"}}) {
+    const Outcome outcome = RunTool(wrong, fs::temp_directory_path());
+    EXPECT_EQ(2, outcome.exitCode) << ::testing::PrintToString(wrong);
+    EXPECT_EQ(0u, outcome.err.rfind("Usage: ledger-convert EXPORT_FILE\n", 0));
+  }
+}
+
 }  // namespace

@@ -1,19 +1,25 @@
 // Runs ledger-convert under real I/O faults: a file-size limit at every byte budget, missing and
-// misplaced directories, outputs that are directories or /dev/full, and an export that is a
-// directory or one of the outputs. A run either completes with every file byte-correct or
-// reports exactly one failure, and the export file is never changed.
+// misplaced directories, outputs that are directories or /dev/full, an export that is a
+// directory, one of the outputs or endless, memory limits, and runs killed part way. A run
+// either completes with every file byte-correct or reports exactly one failure; the export file
+// is never changed, and every output is either its old file or its new one, whole.
 
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <dirent.h>
+
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -122,6 +128,7 @@ class Workspace {
   Workspace& operator=(const Workspace&) = delete;
 
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+  const std::string& dir() const { return dir_; }
 
   void RemoveOutputs() const {
     for (const std::string& path : outputs) {
@@ -138,6 +145,32 @@ class Workspace {
 
 std::string Warning(const char* caption, const std::string& path) {
   return std::string("ledger-convert: ") + caption + ": " + path + "\n";
+}
+
+// The names in the workspace's directory, "." and ".." aside.
+std::set<std::string> Names(const std::string& dir) {
+  std::set<std::string> names;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (const dirent* entry = readdir(d)) {
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..") {
+        names.insert(name);
+      }
+    }
+    closedir(d);
+  }
+  return names;
+}
+
+// What an earlier run left in output `i`; a run that stops before finishing it keeps it.
+std::string OldBytes(std::size_t i) {
+  return std::string("an earlier run's ") + kOutputNames[i];
+}
+
+void WriteOldOutputs(const Workspace& work) {
+  for (std::size_t i = 0; i < kOutputNames.size(); ++i) {
+    WriteFile(work.outputs[i], OldBytes(i));
+  }
 }
 
 // The three files as a run without faults leaves them.
@@ -168,15 +201,16 @@ void ExpectStoppedAt(const Workspace& work, const std::array<std::string, 3>& re
   }
 }
 
-// Runs the converter at each budget; every run completes byte-correct or names the one file that
-// the limit cut short.
+// Runs the converter at each budget over the outputs of an earlier run; every run completes
+// byte-correct or names the one file that the limit cut short, which keeps its old bytes as do
+// the files after it, and leaves no temporary file behind.
 void SweepBudgets(const Workspace& work, const std::vector<rlim_t>& budgets) {
   const std::array<std::string, 3> reference = Reference(work);
   ASSERT_EQ(reference[0], kVersionBytes);
   const Snapshot before = Take(work.exportPath);
   for (const rlim_t budget : budgets) {
     SCOPED_TRACE("file size limit " + std::to_string(budget));
-    work.RemoveOutputs();
+    WriteOldOutputs(work);
     const Result run = RunConverter(work.exportPath, budget);
     std::size_t failed = 0;
     while (failed < reference.size() && reference[failed].size() <= budget) {
@@ -190,11 +224,15 @@ void SweepBudgets(const Workspace& work, const std::vector<rlim_t>& budgets) {
         EXPECT_EQ(ReadFile(work.outputs[i]), reference[i]) << work.outputs[i];
       }
     } else {
-      ExpectStoppedAt(work, reference, failed, run, "Unable to write file");
-      const std::size_t written = ReadFile(work.outputs[failed]).value_or("").size();
-      EXPECT_LT(written, reference[failed].size()) << "the file named is really incomplete";
-      EXPECT_LE(written, budget);
+      EXPECT_EQ(run.exitCode, 1);
+      EXPECT_EQ(run.out, "");
+      EXPECT_EQ(run.err, Warning("Unable to write file", work.outputs[failed]));
+      for (std::size_t i = 0; i < reference.size(); ++i) {
+        EXPECT_EQ(ReadFile(work.outputs[i]), i < failed ? reference[i] : OldBytes(i))
+            << work.outputs[i];
+      }
     }
+    EXPECT_EQ(Names(work.dir()).size(), 4u) << "a temporary file was left behind";
     if (::testing::Test::HasFailure()) {
       break;  // one budget's failures tell the story; thousands more would bury it
     }
@@ -339,6 +377,188 @@ TEST(ExportFile, ThatIsMissingCannotBeOpened) {
   EXPECT_EQ(ReadFile(work.outputs[0]), kVersionBytes);
   EXPECT_FALSE(Exists(work.outputs[1]));
   EXPECT_FALSE(Exists(work.exportPath));
+}
+
+// A shell's own `ulimit -f` leaves SIGXFSZ at its default: the run must not die of it.
+TEST(FileSizeLimit, SetInARealShellIsAReportedFailure) {
+  const Workspace work(MakeExport(5, 4));
+  WriteOldOutputs(work);
+  const Result run = ledger::testing::RunProgram(
+      "/bin/sh", {"-c", "ulimit -f 1 && exec \"$0\" \"$1\"", LEDGER_CONVERT, work.exportPath});
+  EXPECT_EQ(run.signal, 0);
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.err, Warning("Unable to write file", work.outputs[1]));
+  EXPECT_EQ(ReadFile(work.outputs[0]), kVersionBytes);
+  EXPECT_EQ(ReadFile(work.outputs[1]), OldBytes(1));
+  EXPECT_EQ(ReadFile(work.outputs[2]), OldBytes(2));
+}
+
+// An output that links to a regular file replaces that file, and the link stays a link.
+TEST(OutputLocation, SymbolicLinkToAFileStaysALink) {
+  const Workspace work(MakeExport(2, 2));
+  const std::array<std::string, 3> reference = Reference(work);
+  ASSERT_EQ(mkdir(work.Path("elsewhere").c_str(), 0755), 0);
+  const std::string target = work.Path("elsewhere/scouts.dat");
+  WriteFile(target, "old");
+  ASSERT_EQ(chmod(target.c_str(), 0640), 0);
+  ASSERT_EQ(symlink(target.c_str(), work.outputs[1].c_str()), 0);
+  const Result run = RunConverter(work.exportPath, std::nullopt);
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  struct stat st;
+  ASSERT_EQ(lstat(work.outputs[1].c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(ReadFile(target), reference[1]);
+  ASSERT_EQ(stat(target.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u) << "the replaced file keeps its permission bits";
+  EXPECT_EQ(Names(work.Path("elsewhere")).size(), 1u);
+}
+
+// An output made read-only is refused, never replaced by a rename behind the user's back.
+TEST(OutputLocation, ReadOnlyOutputIsNotReplaced) {
+  if (geteuid() == 0) {
+    GTEST_SKIP() << "root may write a read-only file, as it may without a rename";
+  }
+  const Workspace work(MakeExport(2, 2));
+  WriteOldOutputs(work);
+  ASSERT_EQ(chmod(work.outputs[1].c_str(), 0444), 0);
+  const Result run = RunConverter(work.exportPath, std::nullopt);
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.err, Warning("Unable to create file", work.outputs[1]));
+  EXPECT_EQ(ReadFile(work.outputs[1]), OldBytes(1));
+}
+
+// The header decides from its first bytes: an endless input is refused at once.
+TEST(ExportFile, ThatIsEndlessIsInvalidAtOnce) {
+  for (const char* endless : {"/dev/zero", "/dev/urandom"}) {
+    SCOPED_TRACE(endless);
+    const Workspace work("");
+    ASSERT_EQ(unlink(work.exportPath.c_str()), 0);
+    ASSERT_EQ(symlink(endless, work.exportPath.c_str()), 0);
+    const Result run = RunConverter(work.exportPath, std::nullopt);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err,
+              "ledger-convert: Convert Ledger Files: Invalid file format.\n\nPlease re-export "
+              "your data from Vantorel and try again.\n");
+    EXPECT_EQ(ReadFile(work.outputs[0]), kVersionBytes);
+    EXPECT_FALSE(Exists(work.outputs[1]));
+  }
+}
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define LEDGER_SANITIZED 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define LEDGER_SANITIZED 1
+#endif
+
+// Under an address-space limit a run completes with correct files or exits 1 with a message;
+// it is never ended by a signal.
+TEST(MemoryLimit, RunCompletesOrReportsNeverCrashes) {
+#ifdef LEDGER_SANITIZED
+  GTEST_SKIP() << "skipped: the sanitizer runtime cannot start under an address-space limit";
+#else
+  const Workspace work(MakeExport(300, 300));
+  const std::array<std::string, 3> reference = Reference(work);
+  int ran = 0;
+  // The program starts at about 5.5 MiB here: step finely around that, then coarsely.
+  std::vector<rlim_t> limits;
+  for (rlim_t kib = 4096; kib <= 8192; kib += 128) {
+    limits.push_back(kib);
+  }
+  for (const rlim_t kib : {12288, 16384, 65536}) {
+    limits.push_back(kib);
+  }
+  for (const rlim_t kib : limits) {
+    SCOPED_TRACE("address space " + std::to_string(kib) + " KiB");
+    WriteOldOutputs(work);
+    const Result run =
+        ledger::testing::RunProgram(LEDGER_CONVERT, {work.exportPath}, "", std::nullopt, kib << 10);
+    if (run.exitCode == 127) {
+      continue;  // the loader itself could not start the program
+    }
+    ++ran;
+    EXPECT_EQ(run.signal, 0) << run.err;
+    if (run.exitCode == 0) {
+      for (std::size_t i = 0; i < reference.size(); ++i) {
+        EXPECT_EQ(ReadFile(work.outputs[i]), reference[i]);
+      }
+    } else {
+      EXPECT_EQ(run.exitCode, 1);
+      EXPECT_EQ(run.err, "ledger-convert: out of memory\n");
+      for (std::size_t i = 0; i < reference.size(); ++i) {
+        const std::optional<std::string> bytes = ReadFile(work.outputs[i]);
+        EXPECT_TRUE(bytes == reference[i] || bytes == OldBytes(i)) << work.outputs[i];
+      }
+    }
+    EXPECT_EQ(Names(work.dir()).size(), 4u) << "a temporary file was left behind";
+  }
+  EXPECT_GT(ran, 0);
+#endif
+}
+
+// A closed standard output does not kill the command after a good conversion.
+TEST(ClosedOutput, ReaderGoneStillSucceeds) {
+  const Workspace work(MakeExport(2, 2));
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  close(fds[0]);
+  const pid_t pid = ledger::testing::StartProgram(LEDGER_CONVERT, {work.exportPath}, fds[1]);
+  close(fds[1]);
+  const Result run = ledger::testing::WaitProgram(pid);
+  EXPECT_EQ(run.signal, 0);
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(ReadFile(work.outputs[1]).value_or("").size(), 2 * kRecordSize);
+}
+
+// In the manner of a crash-consistency test: a run over the files of a smaller export is killed
+// at moments spread over its length; every output is then the old file or the new one, byte for
+// byte. SIGINT, SIGTERM and SIGHUP also remove the temporary file and end the run by the signal.
+TEST(Interruption, EveryOutputIsWholeOldOrWholeNew) {
+  const Workspace work(MakeExport(20000, 20000));
+  const std::array<std::string, 3> fresh = Reference(work);
+  const Workspace earlier(MakeExport(3, 2));
+  const std::array<std::string, 3> old = Reference(earlier);
+  const auto restoreOld = [&] {
+    for (std::size_t i = 0; i < old.size(); ++i) {
+      WriteFile(work.outputs[i], old[i]);
+    }
+  };
+  restoreOld();
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(RunConverter(work.exportPath, std::nullopt).exitCode, 0);
+  const auto length = std::chrono::steady_clock::now() - start;
+
+  constexpr int kMoments = 30;
+  for (int moment = 0; moment < kMoments; ++moment) {
+    const int signal =
+        moment % 5 == 4 ? std::array{SIGINT, SIGTERM, SIGHUP}[moment / 5 % 3] : SIGKILL;
+    SCOPED_TRACE("moment " + std::to_string(moment) + ", signal " + std::to_string(signal));
+    restoreOld();
+    const pid_t pid = ledger::testing::StartProgram(LEDGER_CONVERT, {work.exportPath});
+    std::this_thread::sleep_for(length * moment / kMoments);
+    kill(pid, signal);
+    const Result run = ledger::testing::WaitProgram(pid);
+    EXPECT_TRUE(run.exitCode == 0 || run.signal == signal) << run.exitCode << " " << run.signal;
+    for (std::size_t i = 0; i < kOutputNames.size(); ++i) {
+      const std::optional<std::string> bytes = ReadFile(work.outputs[i]);
+      EXPECT_TRUE(bytes == old[i] || bytes == fresh[i])
+          << work.outputs[i] << " is neither old nor new: " << bytes.value_or("").size();
+    }
+    for (const std::string& name : Names(work.dir())) {
+      if (name == "Ledger.txt" || name == "PVERSION.DAT" || name == "CPERW.DAT" ||
+          name == "APERW.DAT") {
+        continue;
+      }
+      EXPECT_EQ(signal, SIGKILL) << name << " was left by a run that could clean up";
+      EXPECT_EQ(name[0], '.') << "a temporary file is hidden";
+      unlink(work.Path(name).c_str());
+    }
+    if (::testing::Test::HasFailure()) {
+      break;
+    }
+  }
 }
 
 }  // namespace

@@ -1,9 +1,12 @@
 // The GTK dialog's window and message boxes as laid out on a real display.
 
+#include <glib/gstdio.h>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -231,6 +234,66 @@ TEST_F(ConvertWindowTest, MessageBoxShowsAPathThatIsNotUtf8) {
   EXPECT_TRUE(g_utf8_validate(seen.text.c_str(), -1, nullptr));
   EXPECT_EQ(seen.text.substr(0, 9), "/data/caf");
   EXPECT_EQ(seen.text.substr(seen.text.size() - 13), "/PVERSION.DAT");
+}
+
+TEST_F(ConvertWindowTest, IsADropTargetForAUriList) {
+  GtkTargetList* targets = gtk_drag_dest_get_target_list(GTK_WIDGET(window_));
+  ASSERT_NE(targets, nullptr);
+  EXPECT_TRUE(
+      gtk_target_list_find(targets, gdk_atom_intern_static_string("text/uri-list"), nullptr));
+}
+
+// Drops a URI list onto the window through its drop handler and reads the message box it shows.
+SeenBox DropAndRead(GtkWindow* window, const std::string& uriList) {
+  SeenBox seen;
+  const guint poll = g_timeout_add(20, ReadAndDismissMessageBox, &seen);
+  DropUriList(window, uriList.c_str());
+  if (!seen.found) {
+    g_source_remove(poll);
+  }
+  return seen;
+}
+
+// Two files dropped at once convert neither and ask for one; one dropped file is converted as if
+// chosen, and the completed run asks to end the program.
+TEST_F(ConvertWindowTest, DroppingOneFileConvertsItAndSeveralAskForOneAtATime) {
+  gchar* made = g_dir_make_tmp("gtk-drop-XXXXXX", nullptr);
+  ASSERT_NE(made, nullptr);
+  const std::string dir = made;
+  g_free(made);
+  const std::string exportPath = dir + "/Ledger export.txt";
+  std::ofstream(exportPath, std::ios::binary) << "LedgerExport\nS-1\tAlder\nAdults\nA-1\n";
+  gchar* uri = g_filename_to_uri(exportPath.c_str(), nullptr, nullptr);
+  const std::string one = std::string(uri) + "\r\n";
+  g_free(uri);
+  const auto exists = [&dir](const char* name) {
+    return g_file_test((dir + "/" + name).c_str(), G_FILE_TEST_EXISTS) != FALSE;
+  };
+
+  const SeenBox several = DropAndRead(window_, one + "file:///tmp/Other.txt\r\n");
+  ASSERT_TRUE(several.found);
+  EXPECT_EQ(several.title, kNoticeCaption);
+  EXPECT_EQ(several.text, kDropOneFileText);
+  EXPECT_EQ(several.type, GTK_MESSAGE_WARNING);
+  EXPECT_EQ(endRequests, 0);
+  EXPECT_FALSE(exists("PVERSION.DAT")) << "a drop of several files converts none";
+
+  const SeenBox single = DropAndRead(window_, one);
+  ASSERT_TRUE(single.found);
+  EXPECT_EQ(single.title, kNoticeCaption);
+  EXPECT_EQ(single.text, kSuccessText);
+  EXPECT_EQ(endRequests, 1);
+  std::ifstream scouts(dir + "/CPERW.DAT", std::ios::binary);
+  const std::string records((std::istreambuf_iterator<char>(scouts)),
+                            std::istreambuf_iterator<char>());
+  EXPECT_EQ(records.size(), 512u);
+  EXPECT_EQ(records.substr(0, 4), std::string("S-1\0", 4));
+  EXPECT_TRUE(exists("APERW.DAT"));
+
+  for (const char* name : {"Ledger export.txt", "PVERSION.DAT", "CPERW.DAT", "APERW.DAT"}) {
+    g_remove((dir + "/" + name).c_str());
+  }
+  g_rmdir(dir.c_str());
 }
 
 }  // namespace

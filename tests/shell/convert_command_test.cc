@@ -150,5 +150,60 @@ TEST_F(ConvertCommandTest, MissingFileIsReportedAndKeepsDialogOpen) {
   EXPECT_FALSE(Exists("APERW.DAT"));
 }
 
+// A drop takes the chooser's path through the same run: one file gives the chooser's outcome and
+// close rule, several convert none (not even the version file) and ask for one at a time.
+TEST_F(ConvertCommandTest, DroppedFilesRunLikeAChosenOneOrAskForOneAtATime) {
+  const std::string good = Write("Ledger.txt", kValidExport);
+  const std::string bad = Write("Bad.txt", "Ledger\n");
+  const std::string missing = (dir_ / "Gone.txt").string();
+  struct Case {
+    std::vector<std::string> dropped;
+    DialogNext next;
+    std::optional<Notice> notice;
+    bool writes;
+  } const cases[] = {
+      {{}, DialogNext::kStayOpen, std::nullopt, false},
+      {{good, bad},
+       DialogNext::kStayOpen,
+       Notice{NoticeKind::kWarning, "Please drop one export file at a time.",
+              "Convert Ledger Files"},
+       false},
+      {{good, good, good},
+       DialogNext::kStayOpen,
+       Notice{NoticeKind::kWarning, "Please drop one export file at a time.",
+              "Convert Ledger Files"},
+       false},
+      {{missing},
+       DialogNext::kStayOpen,
+       Notice{NoticeKind::kWarning, missing, "Unable to open file"},
+       true},
+      {{bad},
+       DialogNext::kStayOpen,
+       Notice{NoticeKind::kInformation, kInvalid, "Convert Ledger Files"},
+       true},
+      {{good},
+       DialogNext::kClose,
+       Notice{NoticeKind::kInformation, kSuccess, "Convert Ledger Files"},
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.dropped.size() == 1 ? c.dropped[0] : std::to_string(c.dropped.size()));
+    for (const char* output : {"PVERSION.DAT", "CPERW.DAT", "APERW.DAT"}) {
+      fs::remove(dir_ / output);
+    }
+    RecordingSink sink;
+    EXPECT_EQ(RunDropCommand(c.dropped, sink), c.next);
+    ASSERT_EQ(sink.notices.size(), c.notice ? 1u : 0u);
+    if (c.notice) {
+      EXPECT_EQ(sink.notices[0].kind, c.notice->kind);
+      EXPECT_EQ(sink.notices[0].caption, c.notice->caption);
+      EXPECT_EQ(sink.notices[0].text, c.notice->text);
+    }
+    EXPECT_EQ(Exists("PVERSION.DAT"), c.writes);
+  }
+  EXPECT_EQ(Read("CPERW.DAT").size(), 2u * 512);
+  EXPECT_EQ(Read("Ledger.txt"), kValidExport);
+}
+
 }  // namespace
 }  // namespace ledger

@@ -3,6 +3,7 @@
 
 // Running a built program as a user or a script would, on POSIX hosts.
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -12,22 +13,25 @@
 #include <cerrno>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ledger::testing {
 
 struct ProgramOutcome {
   int exitCode = -1;  // -1 when the process did not exit normally
+  int signal = 0;     // the signal that ended it, if one did
   std::string out;
   std::string err;
 };
 
 // Runs `program` with `args` in directory `cwd` (empty: this one), with both output streams
-// captured; with `fileSizeLimit`, under that RLIMIT_FSIZE and with SIGXFSZ ignored, so that a
-// write past the limit fails with EFBIG instead of killing the program.
+// captured; with `fileSizeLimit` under that RLIMIT_FSIZE, with `memoryLimit` under that RLIMIT_AS.
+// The program meets SIGXFSZ as a user's shell would give it.
 inline ProgramOutcome RunProgram(const char* program, const std::vector<std::string>& args,
                                  const std::string& cwd = "",
-                                 std::optional<rlim_t> fileSizeLimit = std::nullopt) {
+                                 std::optional<rlim_t> fileSizeLimit = std::nullopt,
+                                 std::optional<rlim_t> memoryLimit = std::nullopt) {
   ProgramOutcome outcome;
   int outPipe[2];
   int errPipe[2];
@@ -54,10 +58,12 @@ inline ProgramOutcome RunProgram(const char* program, const std::vector<std::str
     if (!cwd.empty() && chdir(cwd.c_str()) != 0) {
       _exit(126);
     }
-    if (fileSizeLimit) {
-      signal(SIGXFSZ, SIG_IGN);  // stays ignored across exec
-      const rlimit limit{*fileSizeLimit, *fileSizeLimit};
-      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+    signal(SIGXFSZ, SIG_DFL);
+    signal(SIGPIPE, SIG_DFL);
+    for (const auto& [resource, value] :
+         {std::pair{RLIMIT_FSIZE, fileSizeLimit}, std::pair{RLIMIT_AS, memoryLimit}}) {
+      const rlimit limit{value.value_or(RLIM_INFINITY), value.value_or(RLIM_INFINITY)};
+      if (value && setrlimit(resource, &limit) != 0) {
         _exit(125);
       }
     }
@@ -95,8 +101,47 @@ inline ProgramOutcome RunProgram(const char* program, const std::vector<std::str
     }
   }
   int status = 0;
-  if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
-    outcome.exitCode = WEXITSTATUS(status);
+  if (pid > 0 && waitpid(pid, &status, 0) == pid) {
+    if (WIFEXITED(status)) {
+      outcome.exitCode = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+      outcome.signal = WTERMSIG(status);
+    }
+  }
+  return outcome;
+}
+
+// Starts `program` with `args`, its standard output on `outFd` (-1: /dev/null) and its standard
+// error on /dev/null; its pid, to be ended with WaitProgram.
+inline pid_t StartProgram(const char* program, const std::vector<std::string>& args,
+                          int outFd = -1) {
+  std::vector<char*> argv{const_cast<char*>(program)};
+  for (const std::string& arg : args) {
+    argv.push_back(const_cast<char*>(arg.c_str()));
+  }
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(outFd >= 0 ? outFd : null, STDOUT_FILENO);
+    dup2(null, STDERR_FILENO);
+    signal(SIGPIPE, SIG_DFL);
+    execv(program, argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+// Waits for a started program; its outcome, without output.
+inline ProgramOutcome WaitProgram(pid_t pid) {
+  ProgramOutcome outcome;
+  int status = 0;
+  if (waitpid(pid, &status, 0) == pid) {
+    if (WIFEXITED(status)) {
+      outcome.exitCode = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+      outcome.signal = WTERMSIG(status);
+    }
   }
   return outcome;
 }

@@ -11,8 +11,10 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
@@ -447,9 +449,11 @@ void Screenshot(const std::string& shotDir, const char* name, HWND hwnd) {
                 r.bottom - r.top);
   WriteFileBytes(base + ".part", rect);
   MoveFileA((base + ".part").c_str(), (base + ".rect").c_str());
-  if (!WaitFor([&] { return Exists(base + ".done"); }, 10000)) {
+  if (!WaitFor([&] { return Exists(base + ".done") || Exists(base + ".blank"); }, 20000)) {
     Note("no screenshot of %s was taken", name);
+    return;
   }
+  Check(!Exists(base + ".blank"), "the screenshot of %s is not an image of one colour", name);
 }
 
 struct Expected {
@@ -588,8 +592,40 @@ void CheckDialogTemplate(HMODULE module) {
   }
 }
 
-// Icon group 128 with a 32 x 32 and a 16 x 16 image of 16 colours; the version block; the
-// manifest for Common Controls 6 and system DPI awareness.
+// The entries both programs' manifests must hold, each an exact piece of the XML.
+const char* const kManifestEntries[] = {
+    "<requestedExecutionLevel level=\"asInvoker\"",
+    "<supportedOS Id=\"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}\"/>",  // Windows 7
+    "<supportedOS Id=\"{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}\"/>",  // Windows 8
+    "<supportedOS Id=\"{1f676c76-80e1-4239-95bb-83d0f6d0da78}\"/>",  // Windows 8.1
+    "<supportedOS Id=\"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}\"/>",  // Windows 10 and 11
+    "WindowsSettings\">true</longPathAware>",
+    "WindowsSettings\">true/pm</dpiAware>",
+    "WindowsSettings\">PerMonitorV2, system</dpiAwareness>",
+    "SMI/2019/WindowsSettings\">UTF-8</activeCodePage>",
+};
+
+// Reads the manifest back from the built program `exe` and checks its entries and version.
+void CheckManifest(const std::string& exe) {
+  const std::string name = exe.substr(exe.rfind('\\') + 1);
+  HMODULE module = LoadLibraryExA(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (!Check(module != nullptr, "%s: the resources can be read", name.c_str())) {
+    return;
+  }
+  const std::string manifest = ResourceBytes(module, MAKEINTRESOURCEA(24), MAKEINTRESOURCEA(1));
+  FreeLibrary(module);
+  Check(!manifest.empty(), "%s has a manifest", name.c_str());
+  for (const char* entry : kManifestEntries) {
+    Check(manifest.find(entry) != std::string::npos, "%s's manifest holds %s", name.c_str(), entry);
+  }
+  Check(manifest.find(" version=\"1.0.0.1\" processorArchitecture=\"x86\"") != std::string::npos,
+        "%s's manifest has the program's version", name.c_str());
+}
+
+void CheckVersionBlock(const std::string& exe);
+
+// Icon group 128 with a 32 x 32 and a 16 x 16 image of 16 colours, then 48 x 48 and 256 x 256
+// images of 32 bits; the version block; the manifest.
 void CheckResources(const std::string& exe) {
   HMODULE module = LoadLibraryExA(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
   if (!Check(module != nullptr, "the program's resources can be read")) {
@@ -615,19 +651,28 @@ void CheckResources(const std::string& exe) {
                   bits);
     found.push_back(text);
   }
-  Check(icons.ok() && type == 1 && found.size() == 2 && found[0] == "32x32/16 colours/4 bits" &&
-            found[1] == "16x16/16 colours/4 bits",
-        "icon group 128 holds %s and %s", found.size() > 0 ? found[0].c_str() : "nothing",
-        found.size() > 1 ? found[1].c_str() : "nothing");
+  const std::vector<std::string> expectedIcons = {
+      "32x32/16 colours/4 bits", "16x16/16 colours/4 bits", "48x48/0 colours/32 bits",
+      "0x0/0 colours/32 bits"};
+  std::string listed;
+  for (const std::string& image : found) {
+    listed += " " + image;
+  }
+  Check(icons.ok() && type == 1 && found == expectedIcons, "icon group 128 holds%s",
+        listed.c_str());
 
   const std::string manifest = ResourceBytes(module, MAKEINTRESOURCEA(24), MAKEINTRESOURCEA(1));
   Check(manifest.find("Microsoft.Windows.Common-Controls") != std::string::npos &&
             manifest.find("version=\"6.0.0.0\"") != std::string::npos,
         "the manifest names Common Controls version 6.0.0.0");
-  Check(manifest.find(">true</dpiAware>") != std::string::npos,
-        "the manifest declares system DPI awareness");
   FreeLibrary(module);
+  CheckManifest(exe);
 
+  CheckVersionBlock(exe);
+}
+
+// The version block of `exe`: version 1, 0, 0, 1, U.S. English, a product name and description.
+void CheckVersionBlock(const std::string& exe) {
   DWORD ignored = 0;
   std::vector<char> info(GetFileVersionInfoSizeA(exe.c_str(), &ignored));
   if (!Check(!info.empty() && GetFileVersionInfoA(exe.c_str(), 0, info.size(), info.data()),
@@ -948,14 +993,70 @@ std::string Record(std::initializer_list<std::pair<std::size_t, const char*>> fi
   return record;
 }
 
-void CheckOutputs(const std::string& dir) {
+// Names in the driver's own code page (it has no manifest) as the wide names the system uses.
+std::wstring Wide(const std::string& text, UINT codePage = CP_ACP) {
+  const int n =
+      MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
+  return wide;
+}
+
+std::string Utf8(const std::wstring& wide) {
+  const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr,
+                                    0, nullptr, nullptr);
+  std::string text(static_cast<std::size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &text[0], n, nullptr,
+                      nullptr);
+  return text;
+}
+
+bool ReadFileBytes(const std::wstring& path, std::string& bytes) {
+  HANDLE file =
+      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return false;
+  }
+  bytes.clear();
+  char buffer[4096];
+  DWORD n = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &n, nullptr) && n > 0) {
+    bytes.append(buffer, n);
+  }
+  CloseHandle(file);
+  return true;
+}
+
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return false;
+  }
+  DWORD written = 0;
+  const bool ok =
+      WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+      written == bytes.size();
+  return CloseHandle(file) && ok;
+}
+
+bool Exists(const std::wstring& path) {
+  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void RemoveOutputs(const std::wstring& dir) {
+  for (const wchar_t* name : {L"PVERSION.DAT", L"CPERW.DAT", L"APERW.DAT"}) {
+    DeleteFileW((dir + L"\\" + name).c_str());
+  }
+}
+
+void CheckOutputs(const std::wstring& dir) {
   std::string bytes;
-  bool read = ReadFileBytes(dir + "\\PVERSION.DAT", bytes);
+  bool read = ReadFileBytes(dir + L"\\PVERSION.DAT", bytes);
   Check(read && bytes == "KZV 2.0\r\nDRUV\r\n",
         "PVERSION.DAT holds the two version lines (%u bytes)", static_cast<unsigned>(bytes.size()));
   const std::string scout =
       Record({{0, "S-1001"}, {16, "2013-03-14"}, {28, "Alder"}, {56, "Mira"}});
-  read = ReadFileBytes(dir + "\\CPERW.DAT", bytes);
+  read = ReadFileBytes(dir + L"\\CPERW.DAT", bytes);
   Check(read && bytes == scout, "CPERW.DAT holds the scout's record (%u bytes)",
         static_cast<unsigned>(bytes.size()));
   // Field 12 at 178 overwrites field 11's window from its 13th byte on; the flag word is 1.
@@ -973,7 +1074,7 @@ void CheckOutputs(const std::string& dir) {
                                     {214, "555-0142"},
                                     {232, "WA"},
                                     {235, "98101"}});
-  read = ReadFileBytes(dir + "\\APERW.DAT", bytes);
+  read = ReadFileBytes(dir + L"\\APERW.DAT", bytes);
   Check(read && bytes == adult, "APERW.DAT holds the adult's record (%u bytes)",
         static_cast<unsigned>(bytes.size()));
 }
@@ -1057,7 +1158,155 @@ void CheckConversions(const std::string& exe, const std::string& dir, const std:
   DWORD code = 99;
   const bool ended = program.WaitExit(code);
   Check(ended && code == 0, "after a completed conversion the process ends (exit code %lu)", code);
-  CheckOutputs(dir);
+  CheckOutputs(Wide(dir));
+}
+
+// Folders named outside the driver's and the system's usual ANSI code pages.
+const wchar_t* const kForeignFolders[] = {L"\u0141\u00F3d\u017A", L"\u0152uvre"};
+
+// A conversion chosen in the open dialog, of an export in a folder named "Łódź".
+void CheckForeignFolderThroughTheDialog(const std::string& exe, const std::string& dir) {
+  const std::wstring folder = Wide(dir) + L"\\" + kForeignFolders[0];
+  CreateDirectoryW(folder.c_str(), nullptr);
+  RemoveOutputs(folder);
+  WriteFileBytes(folder + L"\\Ledger.txt", kExport);
+  Program program(exe, dir);
+  HWND dialog = WaitForDialog(program.pid(), kDialogCaption);
+  if (!Check(dialog != nullptr, "\u0141\u00F3d\u017A through the dialog: the dialog shows")) {
+    return;
+  }
+  HWND chooser = OpenChooser(program, dialog);
+  HWND box = chooser != nullptr ? GetDlgItem(chooser, kFileNameBox) : nullptr;
+  HWND edit = box != nullptr ? FindDescendantOfClass(box, "Edit") : nullptr;
+  if (!Check(edit != nullptr, "the open dialog has its file name box")) {
+    return;
+  }
+  const std::wstring path = folder + L"\\Ledger.txt";
+  SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+  Press(GetDlgItem(chooser, IDOK));
+  CheckNotice(program, dialog, kNoticeCaption, kSuccessText, "information");
+  DWORD code = 99;
+  Check(program.WaitExit(code) && code == 0, "the program ends after the conversion");
+  CheckOutputs(folder);
+}
+
+// Removes the folders that the checks of foreign names make in `dir`, with their files, so that
+// a later run finds only the files the open dialog must list.
+void RemoveForeignFolders(const std::string& dir) {
+  const std::wstring work = Wide(dir);
+  std::vector<std::wstring> folders = {work + L"\\slashed"};
+  for (const wchar_t* name : kForeignFolders) {
+    folders.push_back(work + L"\\" + name);
+    folders.push_back(work + L"\\" + name + L" outputs");
+  }
+  for (const std::wstring& folder : folders) {
+    RemoveOutputs(folder);
+    DeleteFileW((folder + L"\\Ledger.txt").c_str());
+    RemoveDirectoryW(folder.c_str());
+  }
+}
+
+// What one run of the command gave.
+struct CommandRun {
+  bool finished = false;
+  DWORD code = 0;
+  std::string out, err;
+};
+
+// Runs the command with `argument` in `dir`, reading its standard output and error.
+CommandRun RunCommand(const std::wstring& exe, const std::wstring& argument,
+                      const std::wstring& dir) {
+  CommandRun run;
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  HANDLE outRead, outWrite, errRead, errWrite;
+  CreatePipe(&outRead, &outWrite, &inherit, 1 << 16);
+  CreatePipe(&errRead, &errWrite, &inherit, 1 << 16);
+  SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = outWrite;
+  startup.hStdError = errWrite;
+  std::wstring command = L"\"" + exe + L"\" \"" + argument + L"\"";
+  PROCESS_INFORMATION info = {};
+  const bool started = CreateProcessW(exe.c_str(), &command[0], nullptr, nullptr, TRUE,
+                                      CREATE_NO_WINDOW, nullptr, dir.c_str(), &startup, &info);
+  CloseHandle(outWrite);
+  CloseHandle(errWrite);
+  if (started) {
+    run.finished = WaitForSingleObject(info.hProcess, kTimeoutMs) == WAIT_OBJECT_0;
+    GetExitCodeProcess(info.hProcess, &run.code);
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    for (auto [pipe, text] : {std::pair{outRead, &run.out}, std::pair{errRead, &run.err}}) {
+      char buffer[4096];
+      DWORD n = 0;
+      while (ReadFile(pipe, buffer, sizeof buffer, &n, nullptr) && n > 0) {
+        text->append(buffer, n);
+      }
+      // The C library's text mode ends each printed line with CR LF.
+      text->erase(std::remove(text->begin(), text->end(), '\r'), text->end());
+    }
+  }
+  CloseHandle(outRead);
+  CloseHandle(errRead);
+  return run;
+}
+
+// The command on paths the ANSI code page cannot spell and on forward-slash paths: a conversion
+// in "Łódź", and in both foreign folders an export named like each output, which must stop with
+// "Unable to create file" and stay as it was.
+void CheckCommand(const std::string& commandExe, const std::string& dir) {
+  const std::wstring exe = Wide(commandExe);
+  const std::wstring work = Wide(dir);
+  const std::string success = std::string(kSuccessText) + "\n";
+
+  const std::wstring lodz = work + L"\\" + kForeignFolders[0];
+  CreateDirectoryW(lodz.c_str(), nullptr);
+  RemoveOutputs(lodz);
+  WriteFileBytes(lodz + L"\\Ledger.txt", kExport);
+  CommandRun run = RunCommand(exe, lodz + L"\\Ledger.txt", work);
+  Check(run.finished && run.code == 0 && run.out == success && run.err.empty(),
+        "the command converts an export in \u0141\u00F3d\u017A (exit %lu, \"%s\")", run.code,
+        Show(run.err).c_str());
+  CheckOutputs(lodz);
+
+  // Forward slashes, run from another directory: the files go beside the export, not there.
+  const std::wstring slashed = work + L"\\slashed";
+  CreateDirectoryW(slashed.c_str(), nullptr);
+  RemoveOutputs(slashed);
+  RemoveOutputs(work);
+  WriteFileBytes(slashed + L"\\Ledger.txt", kExport);
+  std::wstring forward = slashed + L"\\Ledger.txt";
+  for (wchar_t& c : forward) {
+    c = c == L'\\' ? L'/' : c;
+  }
+  run = RunCommand(exe, forward, work);
+  Check(run.finished && run.code == 0 && run.out == success,
+        "the command converts a forward-slash path (exit %lu, \"%s\")", run.code,
+        Show(run.err).c_str());
+  CheckOutputs(slashed);
+  Check(!Exists(work + L"\\PVERSION.DAT") && !Exists(work + L"\\CPERW.DAT"),
+        "nothing was written into the current directory");
+
+  for (const wchar_t* name : kForeignFolders) {
+    const std::wstring folder = work + L"\\" + name + L" outputs";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    for (const wchar_t* output : {L"PVERSION.DAT", L"CPERW.DAT", L"APERW.DAT"}) {
+      RemoveOutputs(folder);
+      const std::wstring path = folder + L"\\" + output;
+      WriteFileBytes(path, kExport);
+      run = RunCommand(exe, path, work);
+      std::string kept;
+      ReadFileBytes(path, kept);
+      const std::string expected = "ledger-convert: Unable to create file: " + Utf8(path) + "\n";
+      Check(run.finished && run.code == 1 && run.err == expected && kept == kExport,
+            "an export named %s in %s is refused and kept (exit %lu, \"%s\")", Utf8(output).c_str(),
+            Utf8(name).c_str(), run.code, Show(run.err).c_str());
+    }
+  }
 }
 
 }  // namespace
@@ -1071,6 +1320,7 @@ int main(int argc, char** argv) {
   const std::string dir = DosPath(argv[2]);
   const std::string shotDir = argc > 3 ? DosPath(argv[3]) : std::string();
   CreateDirectoryA(dir.c_str(), nullptr);
+  RemoveForeignFolders(dir);
   EmptyDirectory(dir);
 
   CheckResources(exe);
@@ -1100,6 +1350,17 @@ int main(int argc, char** argv) {
 
   EmptyDirectory(dir);
   CheckConversions(exe, dir, shotDir);
+  CheckForeignFolderThroughTheDialog(exe, dir);
+
+  // The command, whose path the test's environment gives.
+  const char* command = std::getenv("LEDGER_COMMAND_EXE");
+  if (Check(command != nullptr, "LEDGER_COMMAND_EXE names the command")) {
+    const std::string commandExe = DosPath(command);
+    CheckManifest(commandExe);
+    CheckVersionBlock(commandExe);
+    CheckCommand(commandExe, dir);
+  }
+  RemoveForeignFolders(dir);
 
   std::printf("%d passed, %d failed\n", g_passed, g_failed);
   return g_failed == 0 ? 0 : 1;

@@ -6,11 +6,13 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "core/convert_export.h"
 #include "core/paths.h"
+#include "core/same_file.h"
 
 namespace ledger {
 namespace {
@@ -32,6 +34,12 @@ TEST(WindowsPaths, LeadBytesFollowTheAnsiCodePage) {
         << "byte " << byte;
   }
 }
+
+class KeepNotice : public NoticeSink {
+ public:
+  void Show(const Notice& notice) override { notices.push_back(notice); }
+  std::vector<Notice> notices;
+};
 
 // U+8868 in Shift-JIS: 0x95 0x5C, whose second byte is the backslash's value.
 constexpr char kTrailBackslashChar[] = "\x95\\";
@@ -56,6 +64,102 @@ TEST(WindowsPaths, TrailByteBackslashOfADoubleByteCharacterDoesNotSeparate) {
   EXPECT_EQ(DirectoryOf(dir + "Ledger.txt"), "C:");
   EXPECT_EQ(DirectoryOf(std::string("C:\\Data\\") + kTrailBackslashChar), "C:\\Data");
   EXPECT_EQ(OutputPath(dir + "\\Ledger.txt", "APERW.DAT"), dir + "\\APERW.DAT");
+}
+
+// The active code page's spelling of `wide`, or nothing when the code page cannot spell it.
+std::optional<std::string> Narrow(const std::wstring& wide) {
+  BOOL lossy = FALSE;
+  const int n = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, &lossy);
+  if (n <= 0 || lossy) {
+    return std::nullopt;
+  }
+  std::string narrow(static_cast<std::size_t>(n), '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, &narrow[0], n, nullptr, nullptr);
+  narrow.pop_back();
+  return narrow;
+}
+
+// An export saved under an output's name, in folders whose names the C++ library's narrow paths
+// get wrong: "Œuvre" under Windows-1252, and under Shift-JIS three characters whose second byte
+// is 0x5C. Each must stop with "Unable to create file" and leave the export as it was.
+TEST(WindowsPaths, ExportNamedLikeAnOutputInANonAsciiFolderIsNeverOverwritten) {
+  const std::wstring folders[] = {L"\u0152uvre", L"\u8868\u30BD\u80FD"};
+  wchar_t temp[MAX_PATH];
+  ASSERT_NE(GetTempPathW(MAX_PATH, temp), 0u);
+  int tried = 0;
+  for (const std::wstring& folder : folders) {
+    const std::wstring wideDir = temp + folder + L"-" + std::to_wstring(GetCurrentProcessId());
+    const std::optional<std::string> dir = Narrow(wideDir);
+    if (!dir) {
+      continue;  // not a name of this code page
+    }
+    ++tried;
+    ASSERT_TRUE(CreateDirectoryW(wideDir.c_str(), nullptr));
+    for (const char* name : {"PVERSION.DAT", "CPERW.DAT", "cperw.dat", "APERW.DAT"}) {
+      const std::string path = *dir + "\\" + name;
+      const std::string bytes = std::string("LedgerExport\r\nS-1\r\n") + name + "\r\n";
+      std::FILE* f = std::fopen(path.c_str(), "wb");
+      ASSERT_NE(f, nullptr) << path;
+      std::fwrite(bytes.data(), 1, bytes.size(), f);
+      std::fclose(f);
+      KeepNotice sink;
+      EXPECT_FALSE(ConvertExport(path, sink)) << path;
+      ASSERT_EQ(sink.notices.size(), 1u);
+      EXPECT_EQ(sink.notices[0].caption, "Unable to create file");
+      EXPECT_TRUE(SameFile(sink.notices[0].text, path)) << sink.notices[0].text;
+      std::string kept(bytes.size() + 1, '\0');
+      f = std::fopen(path.c_str(), "rb");
+      ASSERT_NE(f, nullptr);
+      kept.resize(std::fread(&kept[0], 1, kept.size(), f));
+      std::fclose(f);
+      EXPECT_EQ(kept, bytes) << path;
+      for (const wchar_t* output : {L"PVERSION.DAT", L"CPERW.DAT", L"APERW.DAT"}) {
+        DeleteFileW((wideDir + L"\\" + output).c_str());
+      }
+    }
+    EXPECT_TRUE(RemoveDirectoryW(wideDir.c_str()));
+  }
+  if (std::getenv("LEDGER_REQUIRE_SHIFT_JIS") != nullptr || GetACP() == 1252) {
+    EXPECT_GT(tried, 0) << "code page " << GetACP();
+  }
+}
+
+TEST(WindowsPaths, SameFileComparesTheFilesThemselves) {
+  char temp[MAX_PATH];
+  ASSERT_NE(GetTempPathA(MAX_PATH, temp), 0u);
+  const std::string base = std::string(temp) + "same-" + std::to_string(GetCurrentProcessId());
+  const std::string file = base + ".txt";
+  const std::string link = base + "-link.txt";
+  const std::string other = base + "-other.txt";
+  for (const std::string& path : {file, other}) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fclose(f);
+  }
+  const bool linked = CreateHardLinkA(link.c_str(), file.c_str(), nullptr) != FALSE;
+  std::string upper = file;
+  for (char& c : upper) {
+    c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+  }
+  std::string slashed = file;
+  slashed.insert(slashed.rfind('\\'), "\\.");
+  struct Case {
+    std::string a, b;
+    bool same;
+  } const cases[] = {
+      {file, file, true},   {file, upper, true},           {file, slashed, true},
+      {file, other, false}, {file, base + "-none", false}, {base + "-none", base + "-none", false},
+      {"", "", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(SameFile(c.a, c.b), c.same) << c.a << " / " << c.b;
+  }
+  if (linked) {
+    EXPECT_TRUE(SameFile(file, link));
+    DeleteFileA(link.c_str());
+  }
+  DeleteFileA(file.c_str());
+  DeleteFileA(other.c_str());
 }
 
 // A directory of the test's own under the Windows temporary directory.
@@ -99,12 +203,6 @@ class WindowsConversion : public ::testing::Test {
   }
 
   std::string dir_;
-};
-
-class KeepNotice : public NoticeSink {
- public:
-  void Show(const Notice& notice) override { notices.push_back(notice); }
-  std::vector<Notice> notices;
 };
 
 TEST_F(WindowsConversion, WritesBinaryFilesBesideABackslashPath) {
@@ -151,6 +249,63 @@ TEST_F(WindowsConversion, WarningsNameTheBackslashPath) {
   EXPECT_EQ(sink.notices[0].kind, NoticeKind::kWarning);
   EXPECT_EQ(sink.notices[0].text, missing);
   EXPECT_EQ(Read("PVERSION.DAT").size(), 15u);
+}
+
+// An existing output is replaced whole by a rename, or left exactly as it was: when it is
+// read-only, and when the rename itself fails because another program holds the old file open
+// without sharing its deletion.
+TEST_F(WindowsConversion, OutputsAreReplacedWholeOrLeftAsTheyWere) {
+  WriteExport("LedgerExport\r\nS-1\r\nAdults\r\nA-1\r\n");
+  const auto writeOld = [&](const char* name) {
+    std::FILE* f = std::fopen(PathOf(name).c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs("old", f);
+    std::fclose(f);
+  };
+  const auto onlyOutputsRemain = [&] {
+    WIN32_FIND_DATAA found;
+    HANDLE find = FindFirstFileA((dir_ + "\\*").c_str(), &found);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    int names = 0;
+    do {
+      names += found.cFileName[0] != '.';
+      EXPECT_NE(found.cFileName[0], '.') << found.cFileName << " was left behind";
+    } while (FindNextFileA(find, &found));
+    FindClose(find);
+    EXPECT_EQ(names, 4);
+  };
+  for (const char* name : {"PVERSION.DAT", "CPERW.DAT", "APERW.DAT"}) {
+    writeOld(name);
+  }
+  KeepNotice replaced;
+  ASSERT_TRUE(ConvertExport(PathOf("Ledger.txt"), replaced));
+  EXPECT_EQ(Read("CPERW.DAT").size(), 512u);
+  EXPECT_EQ(Read("APERW.DAT").size(), 512u);
+  onlyOutputsRemain();
+
+  writeOld("CPERW.DAT");
+  ASSERT_TRUE(SetFileAttributesA(PathOf("CPERW.DAT").c_str(), FILE_ATTRIBUTE_READONLY));
+  KeepNotice readOnly;
+  EXPECT_FALSE(ConvertExport(PathOf("Ledger.txt"), readOnly));
+  ASSERT_EQ(readOnly.notices.size(), 1u);
+  EXPECT_EQ(readOnly.notices[0].caption, "Unable to create file");
+  EXPECT_EQ(readOnly.notices[0].text, PathOf("CPERW.DAT"));
+  EXPECT_EQ(Read("CPERW.DAT"), "old");
+  ASSERT_TRUE(SetFileAttributesA(PathOf("CPERW.DAT").c_str(), FILE_ATTRIBUTE_NORMAL));
+
+  HANDLE held = CreateFileA(PathOf("APERW.DAT").c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  writeOld("CPERW.DAT");
+  KeepNotice moveFailed;
+  EXPECT_FALSE(ConvertExport(PathOf("Ledger.txt"), moveFailed));
+  CloseHandle(held);
+  ASSERT_EQ(moveFailed.notices.size(), 1u);
+  EXPECT_EQ(moveFailed.notices[0].caption, "Unable to write file");
+  EXPECT_EQ(moveFailed.notices[0].text, PathOf("APERW.DAT"));
+  EXPECT_EQ(Read("CPERW.DAT").size(), 512u) << "the scout file was complete before";
+  EXPECT_EQ(Read("APERW.DAT").size(), 512u) << "the adult file keeps its old bytes";
+  onlyOutputsRemain();
 }
 
 }  // namespace

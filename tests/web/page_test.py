@@ -1,0 +1,345 @@
+#!/usr/bin/python3
+"""Works the built page in headless Chromium, from file:// and from a server on 127.0.0.1, and
+compares every outcome with ledger-convert's on the same export.
+
+  page_test.py --site SITE/index.html --convert LEDGER_CONVERT --example Ledger.txt
+               --dialog-ui convert_window.ui --axe axe.min.js
+
+Exits 77 (skipped) when the site or axe-core is missing, unless LEDGER_WEB_REQUIRED is set.
+"""
+import argparse
+import base64
+import functools
+import http.server
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+import xml.etree.ElementTree as ElementTree
+
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
+from selenium.webdriver.support.ui import WebDriverWait
+
+ARGS = None
+NAMES = ["PVERSION.DAT", "CPERW.DAT", "APERW.DAT"]
+SUCCESS_CAPTION = "Convert Ledger Files"
+
+
+def native_run(export_bytes, work):
+    """Converts export_bytes with ledger-convert in a fresh folder under `work`: returns
+    (completed, caption, text, {name: bytes})."""
+    folder = tempfile.mkdtemp(dir=work)
+    path = os.path.join(folder, "Ledger.txt")
+    with open(path, "wb") as f:
+        f.write(export_bytes)
+    done = subprocess.run([ARGS.convert, path], capture_output=True)
+    if done.returncode == 0:
+        files = {}
+        for name in NAMES:
+            with open(os.path.join(folder, name), "rb") as f:
+                files[name] = f.read()
+        return True, SUCCESS_CAPTION, done.stdout.decode().rstrip("\n"), files
+    line = done.stderr.decode().rstrip("\n")
+    match = re.fullmatch(r"ledger-convert: ([^:]+): (.*)", line, re.S)
+    assert match, line
+    return False, match.group(1), match.group(2), {}
+
+
+class Server(http.server.ThreadingHTTPServer):
+    """Serves the site's folder and records every path asked for."""
+
+    def __init__(self, folder):
+        self.paths = []
+        handler = functools.partial(Handler, directory=folder)
+        super().__init__(("127.0.0.1", 0), handler)
+
+
+class Handler(http.server.SimpleHTTPRequestHandler):
+    def log_message(self, *args):
+        self.server.paths.append(self.path)
+
+
+class PageTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.work = tempfile.mkdtemp(prefix="ledger-web-test.")
+        cls.server = Server(os.path.dirname(ARGS.site))
+        threading.Thread(target=cls.server.serve_forever, daemon=True).start()
+        options = webdriver.ChromeOptions()
+        options.binary_location = "/usr/bin/chromium"
+        for flag in ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+                     "--no-first-run", "--disable-background-networking",
+                     "--disable-component-update", "--disable-sync",
+                     "--disable-dev-shm-usage", "--window-size=1000,900",
+                     "--user-data-dir=" + os.path.join(cls.work, "profile")]:
+            options.add_argument(flag)
+        options.set_capability("goog:loggingPrefs", {"performance": "ALL"})
+        cls.driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+        cls.driver.set_script_timeout(120)
+        with open(ARGS.axe, encoding="utf-8") as f:
+            cls.axe = f.read()
+        tree = ElementTree.parse(ARGS.dialog_ui)
+        cls.paragraphs = [tree.find(".//object[@id='%s']/property[@name='label']" % name).text
+                          for name in ("purpose_text", "before_text")]
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.driver.quit()
+        cls.server.shutdown()
+        cls.server.server_close()
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    def origins(self):
+        http_url = "http://127.0.0.1:%d/" % self.server.server_address[1]
+        return [("file", "file://" + ARGS.site, "file://"), ("http", http_url, http_url)]
+
+    def open(self, url):
+        self.driver.get_log("performance")  # forget the requests of earlier pages
+        self.driver.get(url)
+        WebDriverWait(self.driver, 10).until(
+            lambda d: d.execute_script("return document.readyState") == "complete")
+
+    def choose(self, path):
+        self.driver.find_element(By.ID, "file").send_keys(path)
+
+    def write_export(self, name, data):
+        path = os.path.join(self.work, name)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+    def wait_dialog(self, timeout=60):
+        WebDriverWait(self.driver, timeout).until(
+            lambda d: d.execute_script("return document.getElementById('notice').open"))
+        return self.driver.execute_script("""
+            const body = document.getElementById('notice-body');
+            return {caption: document.getElementById('notice-caption').textContent,
+                    paragraphs: Array.from(body.children, (p) => p.textContent),
+                    focused: document.activeElement.id,
+                    warning: !document.getElementById('icon-warning').hidden,
+                    information: !document.getElementById('icon-information').hidden};""")
+
+    def close_dialog(self, key=Keys.ESCAPE):
+        self.driver.switch_to.active_element.send_keys(key)
+        WebDriverWait(self.driver, 5).until(
+            lambda d: not d.execute_script("return document.getElementById('notice').open"))
+        self.assertEqual(self.driver.switch_to.active_element.get_attribute("id"), "choose")
+
+    def offered_links(self):
+        return self.driver.execute_script(
+            "return Array.from(document.querySelectorAll('a[download]'),"
+            " (a) => [a.getAttribute('download'), a.textContent]);")
+
+    def download_all(self):
+        folder = tempfile.mkdtemp(dir=self.work)
+        self.driver.execute_cdp_cmd("Browser.setDownloadBehavior",
+                                    {"behavior": "allow", "downloadPath": folder})
+        for link in self.driver.find_elements(By.CSS_SELECTOR, "a[download]"):
+            link.click()
+        deadline = time.time() + 30
+        while time.time() < deadline:
+            present = sorted(os.listdir(folder))
+            if present == sorted(NAMES):
+                break
+            time.sleep(0.1)
+        self.assertEqual(sorted(os.listdir(folder)), sorted(NAMES))
+        files = {}
+        for name in NAMES:
+            with open(os.path.join(folder, name), "rb") as f:
+                files[name] = f.read()
+        return files
+
+    def assert_same_origin(self, origin):
+        for entry in self.driver.get_log("performance"):
+            message = json.loads(entry["message"])["message"]
+            if message["method"] == "Network.requestWillBeSent":
+                url = message["params"]["request"]["url"]
+                self.assertTrue(url.startswith((origin, "blob:", "data:")), url)
+
+    def check_run(self, name, export_bytes):
+        """Converts export_bytes in the page and checks notice, offer and bytes against the
+        command."""
+        completed, caption, text, files = native_run(export_bytes, self.work)
+        self.choose(self.write_export(name, export_bytes))
+        shown = self.wait_dialog()
+        self.assertEqual(shown["caption"], caption, name)
+        self.assertEqual("\n\n".join(shown["paragraphs"]), text, name)
+        self.assertEqual(shown["focused"], "ok", name)
+        self.close_dialog()
+        if completed:
+            self.assertEqual(sorted(self.offered_links()), sorted([n, n] for n in NAMES), name)
+            downloaded = self.download_all()
+            for file_name in NAMES:
+                self.assertTrue(downloaded[file_name] == files[file_name],
+                                "%s: %s differs from the command's" % (name, file_name))
+        else:
+            self.assertEqual(self.offered_links(), [], name)
+            self.assertFalse(self.driver.find_element(By.ID, "results").is_displayed(), name)
+
+    def test_page_converts_like_the_command(self):
+        with open(ARGS.example, "rb") as f:
+            example = f.read()
+        edge_exports = [
+            ("empty", b""),
+            ("not an export", b"Name\tFirst\r\nSmith\tAnn\r\n"),
+            ("binary", bytes(range(256)) * 4),
+            ("header only", b"LedgerExport\r\n"),
+            ("LF ends, mixed case section, Ctrl-Z", b"LedgerExport\nscouts\nS1\tA\nADULTS\nA1\tB"
+             b"\t\t\t\t\t\t\t\t\t\t\t\t\tYes\n\x1aS9\tlost\n"),
+            ("long fields and a NUL", b"LedgerExport\r\nS1\t" + b"x" * 500 + b"\tab\0cd\t"
+             + "Zoë".encode() * 40 + b"\r\nAdults\r\n" + b"\t" * 30 + b"y\r\n"),
+        ]
+        for origin_name, url, origin in self.origins():
+            with self.subTest(origin=origin_name):
+                self.open(url)
+                self.assertEqual(self.driver.title, "Convert Ledger Export")
+                texts = self.driver.execute_script(
+                    "return Array.from(document.querySelectorAll('main > p'), (p) => p.textContent);")
+                self.assertEqual(texts[:2], self.paragraphs)
+                self.check_run("Ledger.txt", example)
+                # The same file again is a new run that replaces the links.
+                self.check_run("Ledger.txt", example)
+                for name, data in edge_exports:
+                    self.check_run(name, data)
+                # A failed run after a completed one takes its files away.
+                self.check_run("Ledger.txt", example)
+                self.check_run("empty", b"")
+                self.assert_same_origin(origin)
+        self.assertTrue(set(self.server.paths) <= {"/", "/index.html"}, self.server.paths)
+
+    def test_too_large_export_gets_a_clear_message(self):
+        self.open(self.origins()[0][1])
+        sparse = os.path.join(self.work, "huge.txt")
+        with open(sparse, "wb") as f:
+            f.truncate(1100 * 1024 * 1024)
+        # Short lines: a small file whose output would pass the limit.
+        lines = self.write_export("lines.txt", b"LedgerExport\n" + b"\n" * (3 * 1024 * 1024))
+        for path, size in [(sparse, 1100 * 1024 * 1024), (lines, os.path.getsize(lines))]:
+            self.choose(path)
+            shown = self.wait_dialog()
+            message = " ".join(shown["paragraphs"])
+            self.assertIn("(%d bytes)" % size, message)
+            self.assertIn("1.0 GiB", message)
+            self.assertTrue(shown["warning"])
+            self.close_dialog(Keys.ENTER)
+            self.assertEqual(self.offered_links(), [])
+        # The page still converts afterwards.
+        with open(ARGS.example, "rb") as f:
+            self.check_run("Ledger.txt", f.read())
+
+    def test_main_thread_runs_while_a_large_export_converts(self):
+        self.open(self.origins()[1][1])
+        member = b"\t".join([b"S-100001", b"2013-03-14", b"Alder", b"Mira", b"555-0142", b"WA",
+                             b"98101", b"Troop 12", b"Patrol Fox", b"14 Harbor Lane" * 3,
+                             b"Seattle", b"Scout", b"Blue", b"2020-01-01", b"ok", b"x" * 40])
+        big = b"LedgerExport\r\nScouts\r\n" + (member + b"\r\n") * 300000
+        self.assertGreater(len(big), 50 * 1000 * 1000)
+        self.driver.execute_script("""
+            window.ticks = []; window.busySeen = false;
+            window.ticker = setInterval(() => {
+              window.ticks.push(performance.now());
+              if (document.getElementById('choose').disabled &&
+                  !document.getElementById('progress').hidden) window.busySeen = true;
+            }, 20);""")
+        completed, _, text, files = native_run(big, self.work)
+        self.choose(self.write_export("big.txt", big))
+        shown = self.wait_dialog(120)
+        ticks = self.driver.execute_script("clearInterval(window.ticker); return window.ticks;")
+        self.assertTrue(completed)
+        self.assertEqual("\n\n".join(shown["paragraphs"]), text)
+        self.assertTrue(self.driver.execute_script("return window.busySeen"))
+        gaps = [b - a for a, b in zip(ticks, ticks[1:])]
+        self.assertGreater(len(ticks), 5)
+        self.assertLess(max(gaps), 500, "the main thread stalled")
+        self.close_dialog()
+        self.assertFalse(self.driver.find_element(By.ID, "choose").get_attribute("disabled"))
+        self.assertEqual(self.download_all(), files)
+
+    def test_keyboard_accessibility_and_save_into_folder(self):
+        self.open(self.origins()[0][1])
+        self.driver.execute_script(self.axe)
+        run_axe = "axe.run(document).then((r) => arguments[arguments.length - 1](r.violations))"
+        self.assertEqual(self.driver.execute_async_script(run_axe), [])
+        # Enter and Space on the main button open the chooser (here: the input is clicked).
+        self.driver.execute_script("""
+            window.chooserOpened = 0;
+            document.getElementById('file').addEventListener('click', (event) => {
+              window.chooserOpened++; event.preventDefault(); });""")
+        body = self.driver.find_element(By.TAG_NAME, "body")
+        body.send_keys(Keys.TAB)
+        self.assertEqual(self.driver.switch_to.active_element.get_attribute("id"), "choose")
+        self.driver.switch_to.active_element.send_keys(Keys.ENTER)
+        self.driver.switch_to.active_element.send_keys(Keys.SPACE)
+        self.assertEqual(self.driver.execute_script("return window.chooserOpened"), 2)
+
+        with open(ARGS.example, "rb") as f:
+            example = f.read()
+        _, _, _, files = native_run(example, self.work)
+        self.choose(self.write_export("Ledger.txt", example))
+        self.wait_dialog()
+        self.assertEqual(self.driver.execute_async_script(run_axe), [])
+        self.close_dialog(Keys.SPACE)
+        stops = []
+        for _ in range(4):
+            self.driver.switch_to.active_element.send_keys(Keys.TAB)
+            element = self.driver.switch_to.active_element
+            stops.append(element.get_attribute("download") or element.get_attribute("id"))
+        self.assertEqual(stops, NAMES + ["save"])
+        self.assertEqual(self.driver.execute_async_script(run_axe), [])
+
+        # A folder stand-in that keeps what is written; the second save into it fails at APERW.DAT.
+        self.driver.execute_script("""
+            window.saved = {}; window.failAt = null;
+            window.showDirectoryPicker = async () => ({
+              name: 'Import',
+              getFileHandle: async (name, options) => ({
+                createWritable: async () => {
+                  if (name === window.failAt) throw new Error('the disk is full');
+                  const parts = [];
+                  return {write: async (data) => parts.push(data),
+                          close: async () => { window.saved[name] = new Blob(parts); }};
+                }})});""")
+        self.driver.switch_to.active_element.send_keys(Keys.ENTER)
+        status = self.driver.find_element(By.ID, "save-status")
+        WebDriverWait(self.driver, 10).until(lambda d: status.text)
+        self.assertEqual(status.text,
+                         "Wrote PVERSION.DAT, CPERW.DAT, APERW.DAT into the folder Import.")
+        saved = self.driver.execute_async_script("""
+            const done = arguments[arguments.length - 1], out = {};
+            Promise.all(Object.entries(window.saved).map(async ([name, blob]) => {
+              const bytes = new Uint8Array(await blob.arrayBuffer());
+              let text = ''; bytes.forEach((b) => { text += String.fromCharCode(b); });
+              out[name] = btoa(text); })).then(() => done(out));""")
+        self.assertEqual({name: base64.b64decode(data) for name, data in saved.items()}, files)
+        self.driver.execute_script("window.failAt = 'APERW.DAT';")
+        self.driver.switch_to.active_element.send_keys(Keys.ENTER)
+        WebDriverWait(self.driver, 10).until(lambda d: "could not" in status.text)
+        self.assertIn("Wrote PVERSION.DAT, CPERW.DAT into Import", status.text)
+        self.assertIn("APERW.DAT could not be written: the disk is full", status.text)
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    for option in ("--site", "--convert", "--example", "--dialog-ui", "--axe"):
+        parser.add_argument(option, required=True)
+    ARGS, rest = parser.parse_known_args()
+    ARGS.site = os.path.abspath(ARGS.site)
+    missing = [path for path in (ARGS.site, ARGS.axe) if not os.path.exists(path)]
+    if missing:
+        print("missing (build the web tree, or run scripts/test-web): " + ", ".join(missing))
+        sys.exit(1 if os.environ.get("LEDGER_WEB_REQUIRED") else 77)
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+
+
+if __name__ == "__main__":
+    main()
