@@ -56,12 +56,13 @@ def main():
             seen = time.monotonic() - started
             measure = driver.execute_script(
                 "const m = performance.getEntriesByName('ledger-run').pop();"
-                "return {ms: m.duration, memoryBytes: m.detail.memoryBytes,"
+                "return {ms: m.duration, memoryBytes: m.detail.memoryBytes, phaseMs: m.detail.phaseMs,"
                 " caption: document.getElementById('notice-caption').textContent};")
             print(json.dumps({"seen_s": round(seen, 3), "page_s": round(measure["ms"] / 1000, 3),
                               "module_mib": round(measure["memoryBytes"] / 2**20, 1),
                               "renderer_peak_mib": round(renderer_peak_kib() / 1024, 1),
-                              "caption": measure["caption"]}))
+                              "caption": measure["caption"],
+                              "phase_ms": {k: round(v) for k, v in (measure["phaseMs"] or {}).items()}}))
     finally:
         driver.quit()
 

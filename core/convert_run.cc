@@ -110,10 +110,11 @@ bool ConvertSection(Section section, RunState& run, OutputSink& out, const std::
     }
     const std::string_view text = run.line.text;
     if (section == Section::kScouts) {
-      if (EqualsIgnoreAsciiCase(text, "Scouts")) {
+      const ScoutsSectionLine kind = ClassifyScoutsSectionLine(text);
+      if (kind == ScoutsSectionLine::kScoutsMarker) {
         continue;
       }
-      if (EqualsIgnoreAsciiCase(text, "Adults")) {
+      if (kind == ScoutsSectionLine::kAdultsMarker) {
         return true;
       }
     }

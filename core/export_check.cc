@@ -61,11 +61,11 @@ bool CheckExport(ByteSource& source, const std::string& exportName, CheckListene
       }
       const std::string_view text = state->line.text;
       if (section == MemberKind::kScout) {
-        if (EqualsIgnoreAsciiCase(text, "Scouts")) {
-          continue;
-        }
-        if (EqualsIgnoreAsciiCase(text, "Adults")) {
+        const ScoutsSectionLine kind = ClassifyScoutsSectionLine(text);
+        if (kind == ScoutsSectionLine::kAdultsMarker) {
           section = MemberKind::kAdult;
+        }
+        if (kind != ScoutsSectionLine::kScout) {
           continue;
         }
       }

@@ -157,4 +157,14 @@ ReadResult ExportReader::Next(ExportLine& line) {
   return ReadResult::kLine;
 }
 
+ScoutsSectionLine ClassifyScoutsSectionLine(std::string_view text) {
+  if (EqualsIgnoreAsciiCase(text, "Scouts")) {
+    return ScoutsSectionLine::kScoutsMarker;
+  }
+  if (EqualsIgnoreAsciiCase(text, "Adults")) {
+    return ScoutsSectionLine::kAdultsMarker;
+  }
+  return ScoutsSectionLine::kScout;
+}
+
 }  // namespace ledger

@@ -27,6 +27,13 @@ struct ExportLine {
 
 enum class ReadResult { kLine, kEnd, kError };
 
+// What a line of the scouts section is. Both section markers match in any ASCII case; a
+// "Scouts" line is no member, and in the adults section every line is a member.
+enum class ScoutsSectionLine { kScout, kScoutsMarker, kAdultsMarker };
+
+// Classifies `text`, a line read in the scouts section.
+ScoutsSectionLine ClassifyScoutsSectionLine(std::string_view text);
+
 // Reads an export file line by line with the same rules on every platform: a CR right before a
 // LF is dropped (any other CR stays), a Ctrl-Z byte ends the input, and a line of any length is
 // one line. Holds a fixed amount of memory, however long the lines are.

@@ -100,7 +100,7 @@ function tooLargeNotice(fileBytes) {
 
 function finishRun(file, started, result) {
   const seconds = ((performance.now() - started) / 1000).toFixed(2);
-  performance.measure('ledger-run', {start: started, detail: {memoryBytes: result.memoryBytes || 0}});
+  performance.measure('ledger-run', {start: started, detail: {memoryBytes: result.memoryBytes || 0, phaseMs: result.phaseMs}});
   if (result.tooLarge) {
     setRunning(false, file.name + ' was not converted: it is too large for this page.');
     showNotice(tooLargeNotice(result.tooLarge.fileBytes));

@@ -26,19 +26,36 @@ function outputBound(bytes, limit) {
   return bound;
 }
 
+// Reads `file` straight into the module's memory at `at`, a chunk at a time: holding the whole
+// file in an ArrayBuffer first would touch its size in memory once more.
+async function readInto(file, module, at) {
+  const end = at + file.size;
+  const reader = file.stream().getReader();
+  for (;;) {
+    const {done, value} = await reader.read();
+    if (done) break;
+    if (value.length > end - at) throw new Error('the file changed while it was read');
+    module.HEAPU8.set(value, at);
+    at += value.length;
+  }
+  if (at !== end) throw new Error('the file changed while it was read');
+}
+
 async function convert(file, limit) {
   const module = await loadModule();
-  let bytes = new Uint8Array(await file.arrayBuffer());
-  const size = bytes.length;
-  const needed = size + outputBound(bytes, limit - size);
-  if (needed > limit) return {tooLarge: {fileBytes: size}};
+  const size = file.size;
+  if (size > limit) return {tooLarge: {fileBytes: size}};
   const input = module._malloc(Math.max(size, 1)) >>> 0;
   if (input === 0) return {outOfMemory: true};
-  module.HEAPU8.set(bytes, input);
-  bytes = null;
+  const phases = {started: performance.now()};
   let completed;
   try {
+    await readInto(file, module, input);
+    phases.read = performance.now();
+    const needed = size + outputBound(module.HEAPU8.subarray(input, input + size), limit - size);
+    if (needed > limit) return {tooLarge: {fileBytes: size}};
     completed = module._ledger_convert(input, size) === 1;
+    phases.converted = performance.now();
   } finally {
     module._free(input);
   }
@@ -57,7 +74,12 @@ async function convert(file, limit) {
     }
   }
   module._ledger_release();
-  return {completed, notice, files, memoryBytes: module.HEAPU8.length};
+  const phaseMs = {
+    read: phases.read - phases.started,
+    convert: phases.converted - phases.read,
+    offer: performance.now() - phases.converted,
+  };
+  return {completed, notice, files, memoryBytes: module.HEAPU8.length, phaseMs};
 }
 
 self.onmessage = async (event) => {

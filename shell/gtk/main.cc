@@ -2,9 +2,15 @@
 
 #include <gtk/gtk.h>
 
+#include <csignal>
+
 #include "shell/gtk/gtk_shell.h"
 
 int main() {
+  // A file-size limit or an output that is a pipe closed early then fails a write, which the
+  // dialog reports and cleans up after, instead of killing the program mid-file.
+  std::signal(SIGXFSZ, SIG_IGN);
+  std::signal(SIGPIPE, SIG_IGN);
   g_set_prgname("ledger-convert-gui");
   g_set_application_name("Ledger Convert");
   if (!gtk_init_check(nullptr, nullptr)) {

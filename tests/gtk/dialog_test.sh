@@ -138,6 +138,22 @@ test_unwritable_output() {
   expect_exit_zero
 }
 
+# Under a shell's file-size limit a record file cannot be written whole: the warning is shown,
+# the dialog stays open, and neither record file nor a temporary file is left.
+test_file_size_limit() {
+  local dir main
+  dir=$(new_export_dir)
+  start_app /bin/bash "$dir" -c 'ulimit -f 1 && exec "$0"' "$gui"
+  choose_file "$dir/Ledger.txt"
+  dismiss_notice "Unable to write file"
+  expect_running "after the write failed"
+  [ ! -e "$dir/CPERW.DAT" ] && [ ! -e "$dir/APERW.DAT" ] || fail "a record file was written"
+  [ -z "$(find "$dir" -name '*.tmp')" ] || fail "a temporary file was left: $(ls -A "$dir")"
+  main=$(wait_window "$main_title")
+  press "$main" Escape
+  expect_exit_zero
+}
+
 # Cancelling the chooser returns to the dialog with nothing written; the window's close button
 # then ends the program with status 0.
 test_chooser_cancel() {

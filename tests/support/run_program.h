@@ -25,6 +25,31 @@ struct ProgramOutcome {
   std::string err;
 };
 
+// The null-terminated argv of `program` with `args`, pointing into them.
+inline std::vector<char*> ArgumentVector(const char* program,
+                                         const std::vector<std::string>& args) {
+  std::vector<char*> argv{const_cast<char*>(program)};
+  for (const std::string& arg : args) {
+    argv.push_back(const_cast<char*>(arg.c_str()));
+  }
+  argv.push_back(nullptr);
+  return argv;
+}
+
+// Waits for a started program; its outcome, without output.
+inline ProgramOutcome WaitProgram(pid_t pid) {
+  ProgramOutcome outcome;
+  int status = 0;
+  if (waitpid(pid, &status, 0) == pid) {
+    if (WIFEXITED(status)) {
+      outcome.exitCode = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+      outcome.signal = WTERMSIG(status);
+    }
+  }
+  return outcome;
+}
+
 // Runs `program` with `args` in directory `cwd` (empty: this one), with both output streams
 // captured; with `fileSizeLimit` under that RLIMIT_FSIZE, with `memoryLimit` under that RLIMIT_AS.
 // The program meets SIGXFSZ as a user's shell would give it.
@@ -43,11 +68,7 @@ inline ProgramOutcome RunProgram(const char* program, const std::vector<std::str
     close(outPipe[1]);
     return outcome;
   }
-  std::vector<char*> argv{const_cast<char*>(program)};
-  for (const std::string& arg : args) {
-    argv.push_back(const_cast<char*>(arg.c_str()));
-  }
-  argv.push_back(nullptr);
+  std::vector<char*> argv = ArgumentVector(program, args);
   const pid_t pid = fork();
   if (pid == 0) {
     dup2(outPipe[1], STDOUT_FILENO);
@@ -100,13 +121,10 @@ inline ProgramOutcome RunProgram(const char* program, const std::vector<std::str
       close(fd.fd);
     }
   }
-  int status = 0;
-  if (pid > 0 && waitpid(pid, &status, 0) == pid) {
-    if (WIFEXITED(status)) {
-      outcome.exitCode = WEXITSTATUS(status);
-    } else if (WIFSIGNALED(status)) {
-      outcome.signal = WTERMSIG(status);
-    }
+  if (pid > 0) {
+    const ProgramOutcome ended = WaitProgram(pid);
+    outcome.exitCode = ended.exitCode;
+    outcome.signal = ended.signal;
   }
   return outcome;
 }
@@ -115,11 +133,7 @@ inline ProgramOutcome RunProgram(const char* program, const std::vector<std::str
 // error on /dev/null; its pid, to be ended with WaitProgram.
 inline pid_t StartProgram(const char* program, const std::vector<std::string>& args,
                           int outFd = -1) {
-  std::vector<char*> argv{const_cast<char*>(program)};
-  for (const std::string& arg : args) {
-    argv.push_back(const_cast<char*>(arg.c_str()));
-  }
-  argv.push_back(nullptr);
+  std::vector<char*> argv = ArgumentVector(program, args);
   const pid_t pid = fork();
   if (pid == 0) {
     const int null = open("/dev/null", O_WRONLY);
@@ -130,20 +144,6 @@ inline pid_t StartProgram(const char* program, const std::vector<std::string>& a
     _exit(127);
   }
   return pid;
-}
-
-// Waits for a started program; its outcome, without output.
-inline ProgramOutcome WaitProgram(pid_t pid) {
-  ProgramOutcome outcome;
-  int status = 0;
-  if (waitpid(pid, &status, 0) == pid) {
-    if (WIFEXITED(status)) {
-      outcome.exitCode = WEXITSTATUS(status);
-    } else if (WIFSIGNALED(status)) {
-      outcome.signal = WTERMSIG(status);
-    }
-  }
-  return outcome;
 }
 
 }  // namespace ledger::testing

@@ -20,7 +20,13 @@
 #include <string>
 #include <vector>
 
+#include "tests/win32/wide_files.h"
+
 namespace {
+
+using ledger::testing::Exists;
+using ledger::testing::ReadFileBytes;
+using ledger::testing::WriteFileBytes;
 
 constexpr DWORD kTimeoutMs = 20000;
 constexpr char kDialogCaption[] = "Convert Ledger Export";
@@ -1012,38 +1018,6 @@ std::string Utf8(const std::wstring& wide) {
   WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &text[0], n, nullptr,
                       nullptr);
   return text;
-}
-
-bool ReadFileBytes(const std::wstring& path, std::string& bytes) {
-  HANDLE file =
-      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    return false;
-  }
-  bytes.clear();
-  char buffer[4096];
-  DWORD n = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &n, nullptr) && n > 0) {
-    bytes.append(buffer, n);
-  }
-  CloseHandle(file);
-  return true;
-}
-
-bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    return false;
-  }
-  DWORD written = 0;
-  const bool ok =
-      WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-      written == bytes.size();
-  return CloseHandle(file) && ok;
-}
-
-bool Exists(const std::wstring& path) {
-  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 void RemoveOutputs(const std::wstring& dir) {

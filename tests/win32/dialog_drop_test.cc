@@ -16,6 +16,7 @@
 
 #include "core/notice.h"
 #include "shell/win32/convert_app.h"
+#include "tests/win32/wide_files.h"
 
 namespace {
 
@@ -52,32 +53,10 @@ std::wstring Widen(const char* text) {
   return wide;
 }
 
-std::string ReadFileBytes(const std::wstring& path) {
+// The file's bytes, or "<missing>" when it cannot be read.
+std::string FileBytes(const std::wstring& path) {
   std::string bytes;
-  HANDLE file =
-      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    return "<missing>";
-  }
-  char buffer[4096];
-  DWORD n = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &n, nullptr) && n > 0) {
-    bytes.append(buffer, n);
-  }
-  CloseHandle(file);
-  return bytes;
-}
-
-bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    return false;
-  }
-  DWORD written = 0;
-  const bool ok =
-      WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-      written == bytes.size();
-  return CloseHandle(file) && ok;
+  return ledger::testing::ReadFileBytes(path, bytes) ? bytes : "<missing>";
 }
 
 // An HDROP naming `paths`, as the shell hands one to a window.
@@ -216,7 +195,8 @@ int main(int argc, char** argv) {
     DeleteFileW((work.dir + L"\\" + name).c_str());
   }
   const std::string exportBytes = "LedgerExport\r\nS-1\tAlder\r\nAdults\r\nA-1\tBrennan\r\n";
-  if (!Check(WriteFileBytes(work.exportPath, exportBytes), "the export is written")) {
+  if (!Check(ledger::testing::WriteFileBytes(work.exportPath, exportBytes),
+             "the export is written")) {
     return 1;
   }
   Check(GetACP() == CP_UTF8, "the manifest makes UTF-8 the ANSI code page (it is %u)", GetACP());
@@ -231,16 +211,16 @@ int main(int argc, char** argv) {
   WaitForSingleObject(driver, kTimeoutMs);
   CloseHandle(driver);
 
-  Check(ReadFileBytes(work.dir + L"\\PVERSION.DAT") == "KZV 2.0\r\nDRUV\r\n",
+  Check(FileBytes(work.dir + L"\\PVERSION.DAT") == "KZV 2.0\r\nDRUV\r\n",
         "PVERSION.DAT beside the dropped export holds the version lines");
-  const std::string scout = ReadFileBytes(work.dir + L"\\CPERW.DAT");
+  const std::string scout = FileBytes(work.dir + L"\\CPERW.DAT");
   Check(scout.size() == 512 && scout.compare(0, 4, std::string("S-1\0", 4)) == 0 &&
             scout.compare(16, 6, std::string("Alder\0", 6)) == 0,
         "CPERW.DAT holds the scout's record (%u bytes)", static_cast<unsigned>(scout.size()));
-  const std::string adult = ReadFileBytes(work.dir + L"\\APERW.DAT");
+  const std::string adult = FileBytes(work.dir + L"\\APERW.DAT");
   Check(adult.size() == 512 && adult.compare(16, 8, std::string("Brennan\0", 8)) == 0,
         "APERW.DAT holds the adult's record (%u bytes)", static_cast<unsigned>(adult.size()));
-  Check(ReadFileBytes(work.exportPath) == exportBytes, "the export is unchanged");
+  Check(FileBytes(work.exportPath) == exportBytes, "the export is unchanged");
   std::printf("%s\n", g_failed == 0 ? "all passed" : "some failed");
   return g_failed == 0 ? 0 : 1;
 }
