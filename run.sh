@@ -4,9 +4,8 @@
 # the browser page and serves it on 127.0.0.1 (default port 8080).
 set -euo pipefail
 cd "$(dirname "$0")"
-scripts/bootstrap
-
 if [ "${1:-}" = --web ]; then
+  scripts/bootstrap web
   port=${2:-8080}
   cmake --preset web >/dev/null
   cmake --build --preset web >/dev/null
@@ -16,14 +15,14 @@ if [ "${1:-}" = --web ]; then
   echo "(Ctrl+C stops the server.)"
   exec python3 -m http.server --bind 127.0.0.1 --directory "$site" "$port"
 fi
+scripts/bootstrap running
 cmake --preset default >/dev/null
 
 if [ $# -eq 0 ] && [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
-  if cmake --build --preset default --target help | grep ' ledger-convert-gui$' >/dev/null; then
-    cmake --build --preset default --target ledger-convert-gui >/dev/null
+  if cmake --build --preset default --target ledger-convert-gui >build/gui-build.log 2>&1; then
     exec build/default/shell/gtk/ledger-convert-gui
   fi
-  echo "The desktop dialog is not part of this build (GTK 3 missing?): see the configure output."
+  echo "The desktop dialog could not be built (see build/gui-build.log and the configure output)."
 fi
 
 cmake --build --preset default --target ledger-convert >/dev/null

@@ -140,7 +140,7 @@ TEST(CliTest, HelpAndVersion) {
   }
   const Outcome version = RunTool({"--version"}, dir.path());
   EXPECT_EQ(0, version.exitCode);
-  EXPECT_EQ("ledger-convert 1.0.0.1\n", version.out);
+  EXPECT_EQ("ledger-convert " LEDGER_VERSION "\n", version.out);
   EXPECT_EQ("", version.err);
   EXPECT_TRUE(fs::is_empty(dir.path()));
 }

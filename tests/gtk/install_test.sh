@@ -16,17 +16,23 @@ cmake --install "$build_dir" --prefix "$prefix" >/dev/null || fail "cmake --inst
 program=$prefix/bin/ledger-convert-gui
 [ -f "$program" ] && [ -x "$program" ] || fail "bin/ledger-convert-gui is missing or not executable"
 
-desktop=$prefix/share/applications/ledger-convert-gui.desktop
-[ -f "$desktop" ] || fail "share/applications/ledger-convert-gui.desktop is missing"
+desktop=$prefix/share/applications/org.ledgerconvert.LedgerConvert.desktop
+[ -f "$desktop" ] || fail "share/applications/org.ledgerconvert.LedgerConvert.desktop is missing"
 [ "$(head -1 "$desktop")" = "[Desktop Entry]" ] || fail "the desktop file has no [Desktop Entry]"
 key() { sed -n "s/^$1=//p" "$desktop"; }
 [ "$(key Type)" = Application ] || fail "the desktop file's Type is not Application"
 [ -n "$(key Name)" ] || fail "the desktop file has no Name"
 exec_name=$(key Exec | cut -d' ' -f1)
 [ -x "$prefix/bin/$exec_name" ] || fail "Exec=$exec_name names no installed program"
-if command -v desktop-file-validate >/dev/null; then
-  desktop-file-validate "$desktop" || fail "desktop-file-validate rejects the desktop file"
-fi
+desktop-file-validate "$desktop" || fail "desktop-file-validate rejects the desktop file"
+
+metainfo=$prefix/share/metainfo/org.ledgerconvert.LedgerConvert.metainfo.xml
+[ -f "$metainfo" ] || fail "share/metainfo/org.ledgerconvert.LedgerConvert.metainfo.xml is missing"
+grep -q "<launchable type=\"desktop-id\">$(basename "$desktop")</launchable>" "$metainfo" ||
+  fail "the metainfo does not launch the installed desktop file"
+for page in ledger-convert ledger-convert-gui; do
+  [ -f "$prefix/share/man/man1/$page.1.gz" ] || fail "man page $page(1) is missing"
+done
 
 icon=$(key Icon)
 [ -n "$icon" ] || fail "the desktop file has no Icon"

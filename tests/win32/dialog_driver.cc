@@ -624,7 +624,8 @@ void CheckManifest(const std::string& exe) {
   for (const char* entry : kManifestEntries) {
     Check(manifest.find(entry) != std::string::npos, "%s's manifest holds %s", name.c_str(), entry);
   }
-  Check(manifest.find(" version=\"1.0.0.1\" processorArchitecture=\"x86\"") != std::string::npos,
+  Check(manifest.find(" version=\"" LEDGER_VERSION "\" processorArchitecture=\"x86\"") !=
+            std::string::npos,
         "%s's manifest has the program's version", name.c_str());
 }
 
@@ -677,7 +678,7 @@ void CheckResources(const std::string& exe) {
   CheckVersionBlock(exe);
 }
 
-// The version block of `exe`: version 1, 0, 0, 1, U.S. English, a product name and description.
+// The version block of `exe`: the project's version, U.S. English, a product name and description.
 void CheckVersionBlock(const std::string& exe) {
   DWORD ignored = 0;
   std::vector<char> info(GetFileVersionInfoSizeA(exe.c_str(), &ignored));
@@ -690,10 +691,12 @@ void CheckVersionBlock(const std::string& exe) {
   const auto* fixed = VerQueryValueA(info.data(), "\\", &value, &length)
                           ? static_cast<const VS_FIXEDFILEINFO*>(value)
                           : nullptr;
-  Check(fixed != nullptr && fixed->dwFileVersionMS == 0x00010000 &&
-            fixed->dwFileVersionLS == 0x00000001 && fixed->dwProductVersionMS == 0x00010000 &&
-            fixed->dwProductVersionLS == 0x00000001,
-        "file and product version are 1, 0, 0, 1");
+  const DWORD versionMS = (LEDGER_VERSION_MAJOR << 16) | LEDGER_VERSION_MINOR;
+  const DWORD versionLS = (LEDGER_VERSION_PATCH << 16) | LEDGER_VERSION_TWEAK;
+  Check(fixed != nullptr && fixed->dwFileVersionMS == versionMS &&
+            fixed->dwFileVersionLS == versionLS && fixed->dwProductVersionMS == versionMS &&
+            fixed->dwProductVersionLS == versionLS,
+        "file and product version are " LEDGER_VERSION);
   const auto* translation =
       VerQueryValueA(info.data(), "\\VarFileInfo\\Translation", &value, &length) && length >= 4
           ? static_cast<const WORD*>(value)
