@@ -246,6 +246,11 @@ onlyCut.addEventListener('change', () => {
 });
 for (const id of ['scouts', 'adults']) {
   const root = document.getElementById(id);
+  root.append(document.getElementById('preview-group').content.cloneNode(true));
+  const heading = root.querySelector('h3');
+  heading.id = id + '-heading';
+  heading.textContent = root.dataset.heading;
+  root.querySelector('.table-scroll').setAttribute('aria-labelledby', heading.id);
   for (const [name, step] of [['previous', -1], ['next', 1]]) {
     root.querySelector('.' + name).addEventListener('click', () => {
       const group = shown && shown.groups.find((g) => g.id === id);
