@@ -304,11 +304,13 @@ function finishRun(file, started, result) {
   if (result.completed) {
     offer(result.files);
     if (result.preview) showPreview(result.preview);
-    setRunning(false, file.name + ' was converted in ' + seconds + ' s.');
-  } else {
-    setRunning(false, file.name + ' was not converted.');
   }
-  showNotice(result.notice);
+  // The notice follows in a task of its own: after a large run, offering the files, drawing the
+  // preview and laying out the dialog would otherwise hold the page for their sum at once.
+  setTimeout(() => {
+    setRunning(false, file.name + (result.completed ? ' was converted in ' + seconds + ' s.' : ' was not converted.'));
+    showNotice(result.notice);
+  }, 0);
 }
 
 function readyWorker() {
