@@ -100,6 +100,13 @@ bool ReplacedFile::Open(const std::string& path) {
     if (!probe.Open(target_, "ab")) {
       return false;
     }
+#ifdef _WIN32
+    // Wine run by root opens a read-only file for writing all the same; Windows never does.
+    const DWORD attributes = GetFileAttributesA(target_.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+      return false;
+    }
+#endif
   }
   for (unsigned attempt = 0; attempt < 100; ++attempt) {
     // Named to the listener before it exists, so that no moment has a file it does not know.

@@ -268,8 +268,12 @@ TEST_F(WindowsConversion, OutputsAreReplacedWholeOrLeftAsTheyWere) {
     ASSERT_NE(find, INVALID_HANDLE_VALUE);
     int names = 0;
     do {
-      names += found.cFileName[0] != '.';
-      EXPECT_NE(found.cFileName[0], '.') << found.cFileName << " was left behind";
+      const std::string name = found.cFileName;
+      if (name == "." || name == "..") {
+        continue;
+      }
+      ++names;
+      EXPECT_NE(name[0], '.') << name << " was left behind";
     } while (FindNextFileA(find, &found));
     FindClose(find);
     EXPECT_EQ(names, 4);
