@@ -103,17 +103,18 @@ BOOL CALLBACK MatchWindow(HWND hwnd, LPARAM lParam) {
   GetClassNameA(hwnd, name, sizeof name);
   char caption[256] = "";
   GetWindowTextA(hwnd, caption, sizeof caption);
-  if (hwnd != s->exclude && IsWindowVisible(hwnd) && std::string(name) == "#32770" &&
-      GetDlgItem(hwnd, kMessageText) != nullptr &&
-      (s->caption == nullptr || std::string(caption) == s->caption)) {
+  const bool wanted = s->caption == nullptr ? GetDlgItem(hwnd, kMessageText) != nullptr
+                                            : std::string(caption) == s->caption;
+  if (hwnd != s->exclude && IsWindowVisible(hwnd) && std::string(name) == "#32770" && wanted) {
     s->found = hwnd;
     return FALSE;
   }
   return TRUE;
 }
 
-// A visible dialog-class window of `thread` with a static text of id 0xFFFF (the dialog's texts
-// and a message box's text both have it), other than `exclude`, and with `caption` if given.
+// A visible dialog-class window of `thread` other than `exclude`: the one with `caption`, or,
+// without one, a message box, known by its text's id 0xFFFF. (The dialog's own texts are
+// IDC_STATIC, which an extended template stores as -1 in 32 bits, so Wine finds no 0xFFFF there.)
 HWND FindThreadWindow(DWORD thread, HWND exclude, const char* caption) {
   Search search{exclude, caption, nullptr};
   EnumThreadWindows(thread, &MatchWindow, reinterpret_cast<LPARAM>(&search));
@@ -152,6 +153,16 @@ void DropAndCheck(const Work& work, HWND dialog, const std::vector<std::wstring>
   Check(WaitFor([&] { return !IsWindow(box); }), "the message box closes on OK");
 }
 
+// Names a window of the dialog's thread and closes it, so that a failed run ends.
+BOOL CALLBACK ListAndClose(HWND hwnd, LPARAM) {
+  char name[64] = "";
+  GetClassNameA(hwnd, name, sizeof name);
+  std::printf("#    window \"%s\" of class %s, %s\n", TextOf(hwnd).c_str(), name,
+              IsWindowVisible(hwnd) ? "visible" : "hidden");
+  PostMessageW(hwnd, WM_CLOSE, 0, 0);
+  return TRUE;
+}
+
 DWORD WINAPI Drive(void* parameter) {
   const Work& work = *static_cast<const Work*>(parameter);
   HWND dialog = nullptr;
@@ -160,6 +171,7 @@ DWORD WINAPI Drive(void* parameter) {
            nullptr;
   });
   if (!Check(dialog != nullptr, "the dialog shows")) {
+    EnumThreadWindows(work.dialogThread, &ListAndClose, 0);
     return 1;
   }
   Sleep(300);
