@@ -156,7 +156,11 @@ int Check(const char* path, const char* given) {
   std::printf("%zu scout%s, %zu adult%s, %zu field%s cut\n", counts.scouts,
               counts.scouts == 1 ? "" : "s", counts.adults, counts.adults == 1 ? "" : "s",
               counts.cuts, counts.cuts == 1 ? "" : "s");
-  std::fflush(stdout);
+  // The listing is the check's whole result: one that did not reach its reader is no success.
+  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+    return Failure(ledger::Notice{ledger::NoticeKind::kWarning, "standard output",
+                                  ledger::kWriteFailedCaption});
+  }
   return 0;
 }
 

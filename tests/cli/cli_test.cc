@@ -276,6 +276,14 @@ TEST(CliTest, CheckListsCutFieldsAndWritesNothing) {
     EXPECT_EQ(2, outcome.exitCode) << ::testing::PrintToString(wrong);
     EXPECT_EQ(0u, outcome.err.rfind("Usage: ledger-convert EXPORT_FILE\n", 0));
   }
+  // A listing that cannot be written is a failure, not a valid export with nothing to say.
+  TempDir dir;
+  WriteBytes(dir.File("Ledger.txt"), "LedgerExport\n");
+  const Outcome full = ledger::testing::RunProgram(
+      "/bin/sh", {"-c", "exec \"$0\" --check Ledger.txt >/dev/full", LEDGER_CONVERT},
+      dir.path().string());
+  EXPECT_EQ(1, full.exitCode);
+  EXPECT_EQ("ledger-convert: Unable to write file: standard output\n", full.err);
 }
 
 }  // namespace
