@@ -1,5 +1,6 @@
 #include "core/records.h"
 
+#include <array>
 #include <cstring>
 #include <iterator>
 #include <utility>
@@ -111,17 +112,31 @@ constexpr std::size_t RoomOf(const Copy (&layout)[N], int field) {
   return 0;
 }
 
-static_assert(RoomOf(kScoutLayout, 0) == 15 && RoomOf(kScoutLayout, 9) == 37);
-static_assert(RoomOf(kAdultLayout, 11) == 12 && RoomOf(kAdultLayout, 5) == 2);
+// Every field's room in `layout`, worked out once when compiling: a check asks for each field
+// of each member.
+template <std::size_t N>
+constexpr std::array<std::size_t, kMaxFields> RoomsOf(const Copy (&layout)[N]) {
+  std::array<std::size_t, kMaxFields> rooms{};
+  for (int field = 0; field < kMaxFields; ++field) {
+    rooms[field] = RoomOf(layout, field);
+  }
+  return rooms;
+}
+
+constexpr std::array<std::size_t, kMaxFields> kScoutRooms = RoomsOf(kScoutLayout);
+constexpr std::array<std::size_t, kMaxFields> kAdultRooms = RoomsOf(kAdultLayout);
+
+static_assert(kScoutRooms[0] == 15 && kScoutRooms[9] == 37 && kScoutRooms[6] == kFieldBytes);
+static_assert(kAdultRooms[11] == 12 && kAdultRooms[5] == 2 && kAdultRooms[13] == 0);
 
 }  // namespace
 
 std::size_t ScoutFieldRoom(int field) {
-  return RoomOf(kScoutLayout, field);
+  return field >= 0 && field < kMaxFields ? kScoutRooms[field] : 0;
 }
 
 std::size_t AdultFieldRoom(int field) {
-  return RoomOf(kAdultLayout, field);
+  return field >= 0 && field < kMaxFields ? kAdultRooms[field] : 0;
 }
 
 int AdultFlagOf(std::string_view field) {
