@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <string_view>
@@ -48,23 +49,60 @@ RunResult& LastRun() {
 //   blanks off, at most 99) and a byte of what the record keeps of it;
 // - the cut members: the index from 0 of each member with a cut field, scouts' then adults';
 // - the cell bytes: each member's stored fields, whole, one after the other.
+// One part, written through a cursor into memory taken once at its bound: no append checks
+// its capacity or moves what is written. A write past the bound is refused and remembered.
+class PackedPart {
+ public:
+  // Takes room for `bound` bytes, uninitialised, and empties the part; throws std::bad_alloc.
+  void Reserve(std::size_t bound) {
+    bytes_.reset(new char[bound == 0 ? 1 : bound]);
+    capacity_ = bound;
+    size_ = 0;
+  }
+  // Appends `size` bytes, unless the part's bound would be passed.
+  void Put(const char* data, std::size_t size) {
+    if (size > capacity_ - size_) {
+      overflowed_ = true;
+      return;
+    }
+    std::memcpy(bytes_.get() + size_, data, size);
+    size_ += size;
+  }
+  void PutByte(char byte) { Put(&byte, 1); }
+  // Appends `value` as a 32-bit little-endian word.
+  void PutWord(std::size_t value) {
+    const auto word = static_cast<std::uint32_t>(value);
+    const char bytes[4] = {static_cast<char>(word), static_cast<char>(word >> 8),
+                           static_cast<char>(word >> 16), static_cast<char>(word >> 24)};
+    Put(bytes, 4);
+  }
+  // Sets the byte at `offset`, one already written.
+  void SetByte(std::size_t offset, char byte) {
+    if (offset < size_) {
+      bytes_[offset] = byte;
+    }
+  }
+  const char* data() const { return bytes_.get(); }
+  std::size_t size() const { return size_; }
+  bool overflowed() const { return overflowed_; }
+
+ private:
+  std::unique_ptr<char[]> bytes_;
+  std::size_t capacity_ = 0;
+  std::size_t size_ = 0;
+  bool overflowed_ = false;
+};
+
 struct Preview {
-  std::string header;
-  std::string rows;
-  std::string cutMembers;
-  std::string cells;
+  PackedPart header;
+  PackedPart rows;
+  PackedPart cutMembers;
+  PackedPart cells;
 };
 
 Preview& LastPreview() {
   static Preview preview;
   return preview;
-}
-
-void AppendWord(std::string& out, std::size_t value) {
-  const auto word = static_cast<std::uint32_t>(value);
-  const char bytes[4] = {static_cast<char>(word), static_cast<char>(word >> 8),
-                         static_cast<char>(word >> 16), static_cast<char>(word >> 24)};
-  out.append(bytes, 4);
 }
 
 // The fields a record stores, in field order, each with its room; the adult flag has room 0.
@@ -102,8 +140,8 @@ class PreviewBuilder : public ledger::CheckListener {
   void OnMember(ledger::MemberKind kind, std::size_t, std::size_t line,
                 const ledger::FieldViews& fields) override {
     const Columns& columns = ColumnsOf(kind);
-    AppendWord(preview_.rows, line);
-    AppendWord(preview_.rows, preview_.cells.size());
+    preview_.rows.PutWord(line);
+    preview_.rows.PutWord(preview_.cells.size());
     cellsAt_ = preview_.rows.size();
     memberCut_ = false;
     for (int c = 0; c < columns.count; ++c) {
@@ -111,18 +149,18 @@ class PreviewBuilder : public ledger::CheckListener {
       if (columns.room[c] == 0) {
         value = ledger::AdultFlagOf(value) ? "1" : "0";
       }
-      preview_.cells.append(value);
-      preview_.rows.push_back(static_cast<char>(value.size()));
-      preview_.rows.push_back(static_cast<char>(value.size()));
+      preview_.cells.Put(value.data(), value.size());
+      preview_.rows.PutByte(static_cast<char>(value.size()));
+      preview_.rows.PutByte(static_cast<char>(value.size()));
     }
   }
 
   void OnCut(ledger::MemberKind kind, std::size_t number, const ledger::CutField& cut) override {
     const int column = ColumnsOf(kind).columnOf[cut.field];
-    preview_.rows[cellsAt_ + 2 * column + 1] = static_cast<char>(cut.keeps);
+    preview_.rows.SetByte(cellsAt_ + 2 * column + 1, static_cast<char>(cut.keeps));
     if (!memberCut_) {
       memberCut_ = true;
-      AppendWord(preview_.cutMembers, number - 1);
+      preview_.cutMembers.PutWord(number - 1);
       ++(kind == ledger::MemberKind::kScout ? cutScouts : cutAdults);
     }
   }
@@ -152,8 +190,8 @@ bool BuildPreview(std::string_view bytes, Preview& preview) {
   PreviewBuilder builder(preview);
   const Columns& scouts = builder.ColumnsOf(ledger::MemberKind::kScout);
   const Columns& adults = builder.ColumnsOf(ledger::MemberKind::kAdult);
-  // Reserved once, so that no append moves the parts: every line is at most one member, whose
-  // cell bytes are its line's own but for the flag's byte. The page counts on this bound.
+  // Each part is taken once at its bound: every line is at most one member, whose cell bytes are
+  // its line's own but for the flag's byte. The page counts on this bound.
   const void* eof = std::memchr(bytes.data(), 0x1a, bytes.size());
   const char* end = eof ? static_cast<const char*>(eof) : bytes.data() + bytes.size();
   std::size_t lines = 1;
@@ -162,9 +200,11 @@ bool BuildPreview(std::string_view bytes, Preview& preview) {
     ++lines;
   }
   const int widest = scouts.count > adults.count ? scouts.count : adults.count;
-  preview.rows.reserve(lines * (8 + 2 * widest));
-  preview.cutMembers.reserve(lines * 4);
-  preview.cells.reserve(static_cast<std::size_t>(end - bytes.data()) + lines);
+  const std::size_t headerSize = 4 * (11 + 2 * (scouts.count + adults.count));
+  preview.header.Reserve(headerSize);
+  preview.rows.Reserve(lines * (8 + 2 * widest));
+  preview.cutMembers.Reserve(lines * 4);
+  preview.cells.Reserve(static_cast<std::size_t>(end - bytes.data()) + lines);
 
   ledger::MemorySource source(bytes);
   ledger::CheckCounts counts;
@@ -172,31 +212,32 @@ bool BuildPreview(std::string_view bytes, Preview& preview) {
   if (!ledger::CheckExport(source, "", builder, counts, ignore)) {
     return false;
   }
-  std::string& header = preview.header;
-  AppendWord(header, counts.scouts);
-  AppendWord(header, counts.adults);
-  AppendWord(header, counts.cuts);
-  const std::size_t headerSize = 4 * (11 + 2 * (scouts.count + adults.count));
+  PackedPart& header = preview.header;
+  header.PutWord(counts.scouts);
+  header.PutWord(counts.adults);
+  header.PutWord(counts.cuts);
   const std::size_t cutMembersAt = headerSize + preview.rows.size();
   const std::size_t cellsAt = cutMembersAt + preview.cutMembers.size();
-  AppendWord(header, headerSize);
-  AppendWord(header, cutMembersAt);
-  AppendWord(header, cellsAt);
-  AppendWord(header, cellsAt + preview.cells.size());
-  AppendWord(header, scouts.count);
-  AppendWord(header, adults.count);
-  AppendWord(header, builder.cutScouts);
-  AppendWord(header, builder.cutAdults);
+  header.PutWord(headerSize);
+  header.PutWord(cutMembersAt);
+  header.PutWord(cellsAt);
+  header.PutWord(cellsAt + preview.cells.size());
+  header.PutWord(scouts.count);
+  header.PutWord(adults.count);
+  header.PutWord(builder.cutScouts);
+  header.PutWord(builder.cutAdults);
   for (const Columns* columns : {&scouts, &adults}) {
     for (int c = 0; c < columns->count; ++c) {
-      AppendWord(header, columns->field[c]);
-      AppendWord(header, columns->room[c]);
+      header.PutWord(columns->field[c]);
+      header.PutWord(columns->room[c]);
     }
   }
-  return true;
+  // Unreachable by the bounds above; were one wrong, the preview is dropped rather than cut.
+  return !(header.overflowed() || preview.rows.overflowed() || preview.cutMembers.overflowed() ||
+           preview.cells.overflowed());
 }
 
-const std::string* PreviewPartAt(int index) {
+const PackedPart* PreviewPartAt(int index) {
   Preview& preview = LastPreview();
   switch (index) {
     case 0:
@@ -284,13 +325,13 @@ EMSCRIPTEN_KEEPALIVE int ledger_check(const char* bytes, std::size_t size) {
 // The bytes of part `index` of the last preview (0 header, 1 rows, 2 cut members, 3 cell
 // bytes), or null.
 EMSCRIPTEN_KEEPALIVE const char* ledger_preview_data(int index) {
-  const std::string* part = PreviewPartAt(index);
+  const PackedPart* part = PreviewPartAt(index);
   return part ? part->data() : nullptr;
 }
 
 // The size of part `index` of the last preview in bytes, 0 for an unknown index.
 EMSCRIPTEN_KEEPALIVE std::size_t ledger_preview_size(int index) {
-  const std::string* part = PreviewPartAt(index);
+  const PackedPart* part = PreviewPartAt(index);
   return part ? part->size() : 0;
 }
 
