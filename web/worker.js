@@ -7,9 +7,11 @@
 const OUTPUT_NAMES = ['PVERSION.DAT', 'CPERW.DAT', 'APERW.DAT'];
 let modulePromise = null;
 
+// Always a promise: the factory of Debian's Emscripten returns the module itself, with no
+// then() or catch(), and throws where a newer one would reject.
 function loadModule() {
   if (!modulePromise) {
-    modulePromise = createLedgerModule({print() {}, printErr() {}});
+    modulePromise = Promise.resolve().then(() => createLedgerModule({print() {}, printErr() {}}));
   }
   return modulePromise;
 }

@@ -104,7 +104,8 @@ class PageTest(unittest.TestCase):
         return [("file", "file://" + ARGS.site, "file://"), ("http", http_url, http_url)]
 
     def open(self, url):
-        self.driver.get_log("performance")  # forget the requests of earlier pages
+        self.driver.get_log("performance")  # forget the requests and messages of earlier pages
+        self.driver.get_log("browser")
         self.driver.get(url)
         WebDriverWait(self.driver, 10).until(
             lambda d: d.execute_script("return document.readyState") == "complete")
@@ -172,6 +173,12 @@ class PageTest(unittest.TestCase):
                 url = message["params"]["request"]["url"]
                 self.assertTrue(url.startswith((origin, "blob:", "data:")), url)
 
+    def assert_no_console_errors(self):
+        """No error reached the console of the page or of its worker since the page opened."""
+        errors = [entry["message"] for entry in self.driver.get_log("browser")
+                  if entry["level"] == "SEVERE"]
+        self.assertEqual(errors, [])
+
     def check_run(self, name, export_bytes):
         """Converts export_bytes in the page and checks notice, offer and bytes against the
         command."""
@@ -222,6 +229,7 @@ class PageTest(unittest.TestCase):
                 self.check_run("Ledger.txt", example)
                 self.check_run("empty", b"")
                 self.assert_same_origin(origin)
+                self.assert_no_console_errors()
         self.assertTrue(set(self.server.paths) <= {"/", "/index.html"}, self.server.paths)
 
     def test_too_large_export_gets_a_clear_message(self):
