@@ -190,6 +190,9 @@ class PageTest(unittest.TestCase):
         self.assertEqual(shown["focused"], "ok", name)
         self.close_dialog()
         if completed:
+            self.assertLessEqual(*self.driver.execute_script(
+                "const root = document.documentElement; return [root.scrollWidth, root.clientWidth];"),
+                "%s: the page scrolls sideways" % name)
             self.assertEqual(sorted(self.offered_links()), sorted([n, n] for n in NAMES), name)
             downloaded = self.download_all()
             for file_name in NAMES:
