@@ -151,14 +151,26 @@ class PageTest(unittest.TestCase):
         folder = tempfile.mkdtemp(dir=self.work)
         self.driver.execute_cdp_cmd("Browser.setDownloadBehavior",
                                     {"behavior": "allow", "downloadPath": folder})
-        for link in self.driver.find_elements(By.CSS_SELECTOR, "a[download]"):
+        links = {link.get_attribute("download"): link
+                 for link in self.driver.find_elements(By.CSS_SELECTOR, "a[download]")}
+        self.assertEqual(sorted(links), sorted(NAMES))
+        # Now and then headless Chromium starts no download for one click of several: a file
+        # that has neither come nor begun to come after a while is clicked for once more.
+        def arrived(seconds):
+            deadline = time.time() + seconds
+            while time.time() < deadline:
+                if sorted(os.listdir(folder)) == sorted(NAMES):
+                    return True
+                time.sleep(0.1)
+            return False
+
+        for link in links.values():
             link.click()
-        deadline = time.time() + 30
-        while time.time() < deadline:
-            present = sorted(os.listdir(folder))
-            if present == sorted(NAMES):
-                break
-            time.sleep(0.1)
+        if not arrived(10) and not any(p.endswith(".crdownload") for p in os.listdir(folder)):
+            for name in NAMES:
+                if not os.path.exists(os.path.join(folder, name)):
+                    links[name].click()
+        arrived(30)
         self.assertEqual(sorted(os.listdir(folder)), sorted(NAMES))
         files = {}
         for name in NAMES:
@@ -337,14 +349,16 @@ class PageTest(unittest.TestCase):
         self.driver.execute_script(self.axe)
         run_axe = "axe.run(document).then((r) => arguments[arguments.length - 1](r.violations))"
         self.assertEqual(self.driver.execute_async_script(run_axe), [])
-        # Every member, a hundred at a time; the pager works from the keyboard.
+        # Every member, fifty at a time; the pager works from the keyboard.
         only_cut.send_keys(Keys.SPACE)
-        self.assertEqual([n for n, _ in self.preview_rows("scouts")], ["%d " % n for n in range(1, 101)])
+        self.assertEqual([n for n, _ in self.preview_rows("scouts")], ["%d " % n for n in range(1, 51)])
         self.assertEqual([n for n, _ in self.preview_rows("adults")], ["1 ", "2 11", "3 "])
         self.assertEqual([c["kept"] for c in self.preview_rows("adults")[0][1]][-3:], ["Oak", "", "0"])
         pager = self.driver.find_element(By.CSS_SELECTOR, "#scouts .pager")
-        self.assertEqual(pager.find_element(By.CLASS_NAME, "pager-range").text, "1–100 of 150 scouts")
+        self.assertEqual(pager.find_element(By.CLASS_NAME, "pager-range").text, "1–50 of 150 scouts")
         pager.find_element(By.CLASS_NAME, "next").send_keys(Keys.ENTER)
+        self.assertEqual(pager.find_element(By.CLASS_NAME, "pager-range").text, "51–100 of 150 scouts")
+        self.driver.switch_to.active_element.send_keys(Keys.ENTER)
         rows = self.preview_rows("scouts")
         self.assertEqual([n for n, _ in rows], ["%d %s" % (n, "9" if n == 120 else "") for n in range(101, 151)])
         self.assertTrue(rows[19][1][9]["cut"])
