@@ -9,7 +9,7 @@ const LIMIT_BYTES = 1024 * 1024 * 1024;
 // Runs shorter than this show no progress bar, so that a quick run does not flicker.
 const PROGRESS_DELAY_MS = 150;
 // Members shown at once in each preview table.
-const PAGE_ROWS = 100;
+const PAGE_ROWS = 50;
 
 const chooseButton = document.getElementById('choose');
 const fileInput = document.getElementById('file');
