@@ -30,7 +30,82 @@ class KeepNotice : public ledger::NoticeSink {
 struct RunResult {
   bool completed = false;
   ledger::Notice notice;
-  ledger::MemoryOutputs outputs;
+};
+
+// The page's side of the outputs: the worker sets Module.ledgerOutput = {begin, piece, drop}
+// before each run, and piece(file, address, size) copies the bytes out of the module's memory
+// at once. A failure there is the page running out of memory.
+EM_JS(int, PageBegin, (int file), {
+  try {
+    Module['ledgerOutput'].begin(file);
+    return 1;
+  } catch (error) {
+    return 0;
+  }
+});
+EM_JS(int, PagePiece, (int file, const char* data, std::size_t size), {
+  try {
+    Module['ledgerOutput'].piece(file, data >>> 0, size >>> 0);
+    return 1;
+  } catch (error) {
+    return 0;
+  }
+});
+EM_JS(void, PageDrop, (int file), {
+  try {
+    Module['ledgerOutput'].drop(file);
+  } catch (error) {
+  }
+});
+
+// Hands each output to the page 16 MiB at a time, so that the module never holds the files:
+// they go straight into the page's Blobs, and a large run touches its output's size in memory
+// once instead of twice.
+class PageReceiver final : public ledger::OutputReceiver {
+ public:
+  void Begin(ledger::OutputFile file, std::size_t) override {
+    if (!buffer_) {
+      buffer_.reset(new char[kPieceBytes]);
+    }
+    used_ = 0;
+    if (PageBegin(static_cast<int>(file)) == 0) {
+      throw std::bad_alloc();
+    }
+  }
+  bool Take(ledger::OutputFile file, const char* data, std::size_t size) override {
+    while (size > 0) {
+      const std::size_t n = size < kPieceBytes - used_ ? size : kPieceBytes - used_;
+      std::memcpy(buffer_.get() + used_, data, n);
+      used_ += n;
+      data += n;
+      size -= n;
+      if (used_ == kPieceBytes) {
+        Hand(file);
+      }
+    }
+    return true;
+  }
+  bool Keep(ledger::OutputFile file) override {
+    Hand(file);
+    return true;
+  }
+  void Drop(ledger::OutputFile file) override {
+    used_ = 0;
+    PageDrop(static_cast<int>(file));
+  }
+
+ private:
+  static constexpr std::size_t kPieceBytes = 16 << 20;
+
+  void Hand(ledger::OutputFile file) {
+    if (used_ > 0 && PagePiece(static_cast<int>(file), buffer_.get(), used_) == 0) {
+      throw std::bad_alloc();
+    }
+    used_ = 0;
+  }
+
+  std::unique_ptr<char[]> buffer_;
+  std::size_t used_ = 0;
 };
 
 RunResult& LastRun() {
@@ -253,30 +328,18 @@ const PackedPart* PreviewPartAt(int index) {
   }
 }
 
-const std::string* OutputAt(int index) {
-  const ledger::MemoryOutputs& outputs = LastRun().outputs;
-  switch (index) {
-    case 0:
-      return &outputs.version;
-    case 1:
-      return &outputs.scouts;
-    case 2:
-      return &outputs.adults;
-    default:
-      return nullptr;
-  }
-}
-
 }  // namespace
 
 extern "C" {
 
-// Converts the `size` export bytes at `bytes`; returns 1 when the conversion completed, else 0.
+// Converts the `size` export bytes at `bytes`, handing the outputs to Module.ledgerOutput as
+// they are written; returns 1 when the conversion completed (every file was kept), else 0.
 EMSCRIPTEN_KEEPALIVE int ledger_convert(const char* bytes, std::size_t size) {
   RunResult& run = LastRun();
   run = RunResult();
   KeepNotice sink(run.notice);
-  run.completed = ledger::ConvertExportBytes(std::string_view(bytes, size), run.outputs, sink);
+  PageReceiver receiver;
+  run.completed = ledger::ConvertExportBytes(std::string_view(bytes, size), receiver, sink);
   return run.completed ? 1 : 0;
 }
 
@@ -293,18 +356,6 @@ EMSCRIPTEN_KEEPALIVE const char* ledger_notice_caption() {
 // The last run's notice text; its paragraphs are separated by an empty line.
 EMSCRIPTEN_KEEPALIVE const char* ledger_notice_text() {
   return LastRun().notice.text.c_str();
-}
-
-// The bytes of output `index` (0 PVERSION.DAT, 1 CPERW.DAT, 2 APERW.DAT), or null.
-EMSCRIPTEN_KEEPALIVE const char* ledger_output_data(int index) {
-  const std::string* output = OutputAt(index);
-  return output ? output->data() : nullptr;
-}
-
-// The size of output `index` in bytes, 0 for an unknown index.
-EMSCRIPTEN_KEEPALIVE std::size_t ledger_output_size(int index) {
-  const std::string* output = OutputAt(index);
-  return output ? output->size() : 0;
 }
 
 // Checks the `size` export bytes at `bytes` as the conversion reads them and keeps their
@@ -335,7 +386,7 @@ EMSCRIPTEN_KEEPALIVE std::size_t ledger_preview_size(int index) {
   return part ? part->size() : 0;
 }
 
-// Frees the last run's outputs and preview so that the memory serves the next run.
+// Frees the last run's preview so that the memory serves the next run.
 EMSCRIPTEN_KEEPALIVE void ledger_release() {
   LastRun() = RunResult();
   LastPreview() = Preview();

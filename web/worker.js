@@ -18,9 +18,9 @@ function loadModule() {
 
 // An upper bound of what a run holds besides the export. Each line gives at most one 512-byte
 // record, or one preview row (8 bytes and 2 a column, at most 20 columns, and 4 if it is cut)
-// and its own bytes plus one; a Ctrl-Z byte ends the export. The files are taken out before the
-// preview is made, in the memory they leave, so the larger of the two counts. Counting stops
-// once it passes `limit`.
+// and its own bytes plus one; a Ctrl-Z byte ends the export. The files leave the module as they
+// are written and the preview is made after them, so the larger of the two counts. Counting
+// stops once it passes `limit`.
 function runBound(bytes, limit) {
   const eof = bytes.indexOf(0x1a);
   const end = eof < 0 ? bytes.length : eof;
@@ -79,7 +79,19 @@ async function convert(file, limit) {
     phases.read = performance.now();
     const needed = size + runBound(module.HEAPU8.subarray(input, input + size), limit - size);
     if (needed > limit) return {tooLarge: {fileBytes: size}};
-    completed = module._ledger_convert(input, size) === 1;
+    // Each output comes out of the module 16 MiB at a time, each piece copied into a Blob at
+    // once; the pieces of a completed run make the files.
+    const pieces = [[], [], []];
+    module.ledgerOutput = {
+      begin(index) { pieces[index] = []; },
+      piece(index, data, length) { pieces[index].push(new Blob([module.HEAPU8.subarray(data, data + length)])); },
+      drop(index) { pieces[index] = []; },
+    };
+    try {
+      completed = module._ledger_convert(input, size) === 1;
+    } finally {
+      module.ledgerOutput = null;
+    }
     phases.converted = performance.now();
     notice = {
       kind: module._ledger_notice_kind() === 1 ? 'warning' : 'information',
@@ -87,13 +99,7 @@ async function convert(file, limit) {
       text: module.UTF8ToString(module._ledger_notice_text() >>> 0),
     };
     if (completed) {
-      files = OUTPUT_NAMES.map((name, i) => {
-        const data = module._ledger_output_data(i) >>> 0;
-        const length = module._ledger_output_size(i) >>> 0;
-        // A Blob copies the bytes once, straight out of the module's memory.
-        return {name, blob: new Blob([module.HEAPU8.subarray(data, data + length)])};
-      });
-      module._ledger_release();
+      files = OUTPUT_NAMES.map((name, i) => ({name, blob: new Blob(pieces[i])}));
       phases.offered = performance.now();
       // The same bytes, read again by the core's check for the preview.
       if (module._ledger_check(input, size) === 1) preview = takePreview(module);
