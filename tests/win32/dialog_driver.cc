@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/win32/check_line.h"
 #include "tests/win32/wide_files.h"
 
 namespace {
@@ -50,20 +51,7 @@ constexpr int kFileTypeBox = 0x470;
 constexpr int kMessageText = 0xFFFF;
 constexpr int kMessageIcon = 0x440;
 
-int g_passed = 0;
-int g_failed = 0;
-
-bool Check(bool ok, const char* format, ...) {
-  std::va_list args;
-  va_start(args, format);
-  std::printf(ok ? "ok   - " : "FAIL - ");
-  std::vprintf(format, args);
-  std::printf("\n");
-  std::fflush(stdout);
-  va_end(args);
-  (ok ? g_passed : g_failed)++;
-  return ok;
-}
+using ledger::testing::Check;
 
 void Note(const char* format, ...) {
   std::va_list args;
@@ -1339,6 +1327,5 @@ int main(int argc, char** argv) {
   }
   RemoveForeignFolders(dir);
 
-  std::printf("%d passed, %d failed\n", g_passed, g_failed);
-  return g_failed == 0 ? 0 : 1;
+  return ledger::testing::Summary();
 }

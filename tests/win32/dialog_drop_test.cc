@@ -9,13 +9,13 @@
 #include <shlobj.h>
 
 #include <algorithm>
-#include <cstdarg>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "core/notice.h"
 #include "shell/win32/convert_app.h"
+#include "tests/win32/check_line.h"
 #include "tests/win32/wide_files.h"
 
 namespace {
@@ -23,19 +23,7 @@ namespace {
 constexpr DWORD kTimeoutMs = 20000;
 constexpr int kMessageText = 0xFFFF;
 
-int g_failed = 0;
-
-bool Check(bool ok, const char* format, ...) {
-  std::va_list args;
-  va_start(args, format);
-  std::printf(ok ? "ok   - " : "FAIL - ");
-  std::vprintf(format, args);
-  std::printf("\n");
-  std::fflush(stdout);
-  va_end(args);
-  g_failed += ok ? 0 : 1;
-  return ok;
-}
+using ledger::testing::Check;
 
 // The application object the dialog's icon loading needs; the test runs the dialog itself.
 class DropTestApp : public CWinApp {
@@ -233,6 +221,5 @@ int main(int argc, char** argv) {
   Check(adult.size() == 512 && adult.compare(16, 8, std::string("Brennan\0", 8)) == 0,
         "APERW.DAT holds the adult's record (%u bytes)", static_cast<unsigned>(adult.size()));
   Check(FileBytes(work.exportPath) == exportBytes, "the export is unchanged");
-  std::printf("%s\n", g_failed == 0 ? "all passed" : "some failed");
-  return g_failed == 0 ? 0 : 1;
+  return ledger::testing::Summary();
 }
