@@ -401,7 +401,7 @@ EMSCRIPTEN_KEEPALIVE const char* ledger_text(const char* name) {
       {"dialogTitle", ledger::kDialogTitle},         {"dialogPurpose", ledger::kDialogPurposeText},
       {"dialogBefore", ledger::kDialogBeforeText},   {"noticeCaption", ledger::kNoticeCaption},
       {"invalidFormat", ledger::kInvalidFormatText}, {"outOfMemory", ledger::kOutOfMemoryText},
-      {"dropOneFile", ledger::kDropOneFileText},
+      {"dropOneFile", ledger::kDropOneFileText},     {"readFailed", ledger::kReadFailedCaption},
   };
   for (const auto& entry : kTexts) {
     if (entry.name == name)

@@ -75,7 +75,13 @@ async function convert(file, limit) {
   let files = [];
   let notice;
   try {
-    await readInto(file, module, input);
+    try {
+      await readInto(file, module, input);
+    } catch (error) {
+      // What the command says of an export it cannot read: the caption, and the file's name.
+      const caption = module.UTF8ToString(module.ccall('ledger_text', 'number', ['string'], ['readFailed']));
+      return {completed: false, notice: {kind: 'warning', caption, text: file.name}};
+    }
     phases.read = performance.now();
     const needed = size + runBound(module.HEAPU8.subarray(input, input + size), limit - size);
     if (needed > limit) return {tooLarge: {fileBytes: size}};

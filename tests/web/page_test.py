@@ -263,6 +263,20 @@ class PageTest(unittest.TestCase):
             self.assertTrue(shown["warning"])
             self.close_dialog(Keys.ENTER)
             self.assertEqual(self.offered_links(), [])
+        # A chosen file that can no longer be read (here: deleted before its run) gets the
+        # command's read notice, naming it.
+        gone = self.write_export("gone.txt", b"LedgerExport\r\n")
+        self.driver.execute_script("""
+            document.addEventListener('change', (event) => event.stopPropagation(),
+                                      {capture: true, once: true});""")
+        self.choose(gone)
+        os.remove(gone)
+        self.driver.execute_script("startRun(document.getElementById('file').files[0]);")
+        shown = self.wait_dialog()
+        self.assertEqual((shown["caption"], shown["paragraphs"], shown["warning"]),
+                         ("Unable to read file", ["gone.txt"], True))
+        self.close_dialog()
+        self.assertEqual(self.offered_links(), [])
         # The page still converts afterwards.
         with open(ARGS.example, "rb") as f:
             self.check_run("Ledger.txt", f.read())
