@@ -1,13 +1,11 @@
 #include "core/convert_memory.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <new>
 #include <stdexcept>
 
 #include "core/byte_source.h"
 #include "core/records.h"
-#include "core/version_file.h"
 
 namespace ledger {
 namespace {
@@ -17,34 +15,27 @@ class ReceiverSink final : public OutputSink {
  public:
   ReceiverSink(OutputReceiver& receiver, OutputFile file) : receiver_(receiver), file_(file) {}
   bool Write(const void* data, std::size_t size) override {
-    written_ += size;
     return receiver_.Take(file_, static_cast<const char*>(data), size);
   }
-  void Restart() { written_ = 0; }
-  std::size_t written() const { return written_; }
 
  private:
   OutputReceiver& receiver_;
   OutputFile file_;
-  std::size_t written_ = 0;
 };
 
 // Outputs that go to a receiver; the export is read from memory.
 class ReceiverFiles final : public RunFiles {
  public:
   ReceiverFiles(std::string_view exportBytes, OutputReceiver& receiver)
-      : exportBytes_(exportBytes),
-        source_(exportBytes),
+      : source_(exportBytes),
         receiver_(receiver),
         sinks_{ReceiverSink(receiver, OutputFile::kVersion),
                ReceiverSink(receiver, OutputFile::kScouts),
                ReceiverSink(receiver, OutputFile::kAdults)} {}
 
   OutputSink* Create(OutputFile file) override {
-    ReceiverSink& sink = sinks_[static_cast<int>(file)];
-    sink.Restart();
-    receiver_.Begin(file, Bound(file));
-    return &sink;
+    receiver_.Begin(file);
+    return &sinks_[static_cast<int>(file)];
   }
   bool Commit(OutputFile file) override { return receiver_.Keep(file); }
   void Abandon(OutputFile file) override { receiver_.Drop(file); }
@@ -53,26 +44,6 @@ class ReceiverFiles final : public RunFiles {
   std::string ExportName() const override { return "Ledger.txt"; }
 
  private:
-  // The most bytes `file` can grow to: each export line makes at most one record, and the scouts
-  // are written before the adults, so the adults take at most the lines the scouts did not.
-  std::size_t Bound(OutputFile file) {
-    if (file == OutputFile::kVersion) {
-      return sizeof kVersionLine1 - 1 + sizeof kVersionLine2 - 1;
-    }
-    if (lines_ == 0) {
-      lines_ =
-          static_cast<std::size_t>(std::count(exportBytes_.begin(), exportBytes_.end(), '\n')) + 1;
-    }
-    std::size_t records = lines_;
-    if (file == OutputFile::kAdults) {
-      const std::size_t scouts = sinks_[static_cast<int>(OutputFile::kScouts)].written();
-      records -= std::min(records, scouts / kRecordSize);
-    }
-    return records > SIZE_MAX / kRecordSize ? SIZE_MAX : records * kRecordSize;
-  }
-
-  std::string_view exportBytes_;
-  std::size_t lines_ = 0;  // the export's lines, counted when first needed
   MemorySource source_;
   OutputReceiver& receiver_;
   ReceiverSink sinks_[3];
@@ -82,12 +53,16 @@ class ReceiverFiles final : public RunFiles {
 // copied as it did, doubling the memory a large run touches.
 class StringReceiver final : public OutputReceiver {
  public:
-  explicit StringReceiver(MemoryOutputs& outputs) : outputs_(outputs) {}
-  void Begin(OutputFile file, std::size_t bound) override {
+  StringReceiver(std::string_view exportBytes, MemoryOutputs& outputs)
+      : exportBytes_(exportBytes), outputs_(outputs) {}
+  void Begin(OutputFile file) override {
     std::string& bytes = Bytes(file);
     bytes.clear();
+    if (file == OutputFile::kVersion) {
+      return;
+    }
     try {
-      bytes.reserve(std::min(bound, bytes.max_size()));
+      bytes.reserve(std::min(RecordBound(file), bytes.max_size() / kRecordSize) * kRecordSize);
     } catch (const std::bad_alloc&) {
       // the file grows as it goes
     } catch (const std::length_error&) {
@@ -101,6 +76,19 @@ class StringReceiver final : public OutputReceiver {
   void Drop(OutputFile file) override { std::string().swap(Bytes(file)); }
 
  private:
+  // The most records `file` can hold: each export line makes at most one, and the scouts are
+  // written before the adults, so the adults take at most the lines the scouts did not.
+  std::size_t RecordBound(OutputFile file) {
+    if (lines_ == 0) {
+      lines_ =
+          static_cast<std::size_t>(std::count(exportBytes_.begin(), exportBytes_.end(), '\n')) + 1;
+    }
+    if (file == OutputFile::kAdults) {
+      return lines_ - std::min(lines_, outputs_.scouts.size() / kRecordSize);
+    }
+    return lines_;
+  }
+
   std::string& Bytes(OutputFile file) {
     switch (file) {
       case OutputFile::kVersion:
@@ -113,6 +101,8 @@ class StringReceiver final : public OutputReceiver {
     return outputs_.adults;
   }
 
+  std::string_view exportBytes_;
+  std::size_t lines_ = 0;  // the export's lines, counted when first needed
   MemoryOutputs& outputs_;
 };
 
@@ -124,7 +114,7 @@ bool ConvertExportBytes(std::string_view exportBytes, OutputReceiver& receiver, 
 }
 
 bool ConvertExportBytes(std::string_view exportBytes, MemoryOutputs& outputs, NoticeSink& sink) {
-  StringReceiver receiver(outputs);
+  StringReceiver receiver(exportBytes, outputs);
   const bool completed = ConvertExportBytes(exportBytes, receiver, sink);
   if (!completed) {
     std::string().swap(outputs.version);

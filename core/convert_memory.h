@@ -22,8 +22,8 @@ struct MemoryOutputs {
 class OutputReceiver {
  public:
   virtual ~OutputReceiver() = default;
-  // A new version of `file` begins; `bound` is the most bytes it can grow to.
-  virtual void Begin(OutputFile file, std::size_t bound) = 0;
+  // A new version of `file` begins.
+  virtual void Begin(OutputFile file) = 0;
   // The next `size` bytes of `file`; false when they cannot be taken. May throw std::bad_alloc.
   virtual bool Take(OutputFile file, const char* data, std::size_t size) = 0;
   // `file` is complete; false when its last pieces cannot be taken.

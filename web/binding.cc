@@ -63,7 +63,7 @@ EM_JS(void, PageDrop, (int file), {
 // once instead of twice.
 class PageReceiver final : public ledger::OutputReceiver {
  public:
-  void Begin(ledger::OutputFile file, std::size_t) override {
+  void Begin(ledger::OutputFile file) override {
     if (!buffer_) {
       buffer_.reset(new char[kPieceBytes]);
     }
