@@ -113,17 +113,6 @@ RunResult& LastRun() {
   return run;
 }
 
-// The preview of an export, packed for the page as its four parts laid end to end, all numbers
-// 32-bit little-endian words:
-// - the header: scouts, adults, fields cut; the byte offsets of the rows, of the cut members, of
-//   the cell bytes and of the end; the scout and adult column counts; the scouts and the adults
-//   with a cut field; then per column, scouts' first, its field and its room (0 for the adult
-//   flag, whose cell holds "1" or "0" as the record's word);
-// - the rows, scouts' then adults', in export order: the member's line, the offset of its first
-//   cell byte from the cell bytes' start, then per column a byte of the field's length (trailing
-//   blanks off, at most 99) and a byte of what the record keeps of it;
-// - the cut members: the index from 0 of each member with a cut field, scouts' then adults';
-// - the cell bytes: each member's stored fields, whole, one after the other.
 // One part, written through a cursor into memory taken once at its bound: no append checks
 // its capacity or moves what is written. A write past the bound is refused and remembered.
 class PackedPart {
@@ -168,6 +157,17 @@ class PackedPart {
   bool overflowed_ = false;
 };
 
+// The preview of an export, packed for the page as its four parts laid end to end, all numbers
+// 32-bit little-endian words:
+// - the header: scouts, adults, fields cut; the byte offsets of the rows, of the cut members, of
+//   the cell bytes and of the end; the scout and adult column counts; the scouts and the adults
+//   with a cut field; then per column, scouts' first, its field and its room (0 for the adult
+//   flag, whose cell holds "1" or "0" as the record's word);
+// - the rows, scouts' then adults', in export order: the member's line, the offset of its first
+//   cell byte from the cell bytes' start, then per column a byte of the field's length (trailing
+//   blanks off, at most 99) and a byte of what the record keeps of it;
+// - the cut members: the index from 0 of each member with a cut field, scouts' then adults';
+// - the cell bytes: each member's stored fields, whole, one after the other.
 struct Preview {
   PackedPart header;
   PackedPart rows;
