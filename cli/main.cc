@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <optional>
@@ -11,10 +12,7 @@
 #include "core/convert_export.h"
 #include "core/export_check.h"
 #include "core/notice.h"
-
-#ifndef _WIN32
-#include <unistd.h>
-#endif
+#include "shell/temp_cleanup.h"
 
 namespace {
 
@@ -72,63 +70,30 @@ int Failure(const std::optional<ledger::Notice>& notice) {
   return 1;
 }
 
-#ifndef _WIN32
-// The temporary file being written, kept where a signal handler can remove it.
-char gTempPath[4096];
-volatile std::sig_atomic_t gHaveTemp = 0;
-
-class TempTracker : public ledger::TempFileListener {
- public:
-  void OnTempCreated(const std::string& path) override {
-    gHaveTemp = 0;
-    if (path.size() < sizeof gTempPath) {
-      std::memcpy(gTempPath, path.c_str(), path.size() + 1);
-      gHaveTemp = 1;
-    }
-  }
-  void OnTempGone() override { gHaveTemp = 0; }
-};
-
-extern "C" void RemoveTempAndDie(int signal) {
-  if (gHaveTemp != 0) {
-    ::unlink(gTempPath);
-  }
-  std::signal(signal, SIG_DFL);
-  std::raise(signal);
-}
+// The temporary files being written, where an interruption or running out of memory can
+// remove them.
+ledger::TempFileList gTemps;
 
 // Running out of memory ends the run at once, before an exception would need memory of its own:
 // the temporary file is removed and the failure reported.
 void OutOfMemory() {
-  if (gHaveTemp != 0) {
-    ::unlink(gTempPath);
-  }
-  [[maybe_unused]] ssize_t written =
-      ::write(STDERR_FILENO, ledger::kOutOfMemoryLine, sizeof ledger::kOutOfMemoryLine - 1);
-  written = ::write(STDERR_FILENO, "\n", 1);
-  ::_exit(1);
+  gTemps.RemoveAll();
+  std::fputs(ledger::kOutOfMemoryLine, stderr);
+  std::fputs("\n", stderr);
+  std::fflush(stderr);
+  std::_Exit(1);
 }
 
 // A limit or a closed pipe then fails a write, which is reported, instead of killing the run;
 // an interruption removes the temporary file before ending as the signal would.
 void InstallSignalHandlers() {
   std::set_new_handler(OutOfMemory);
+  ledger::RemoveTempFilesOnInterrupt(gTemps);
+#ifndef _WIN32
   std::signal(SIGXFSZ, SIG_IGN);
   std::signal(SIGPIPE, SIG_IGN);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-    if (std::signal(signal, RemoveTempAndDie) == SIG_IGN) {
-      std::signal(signal, SIG_IGN);  // a signal ignored by whoever started us stays ignored
-    }
-  }
-}
-#else
-class TempTracker : public ledger::TempFileListener {
- public:
-  void OnTempCreated(const std::string&) override {}
-  void OnTempGone() override {}
-};
-void InstallSignalHandlers() {}
 #endif
+}
 
 // Prints each cut field as the check finds it.
 class CutPrinter : public ledger::CheckListener {
@@ -166,8 +131,7 @@ int Check(const char* path, const char* given) {
 
 int Convert(const char* path) {
   ConsoleSink sink;
-  TempTracker temps;
-  const bool completed = ledger::ConvertExport(path, sink, ledger::NativePathStyle(), &temps);
+  const bool completed = ledger::ConvertExport(path, sink, ledger::NativePathStyle(), &gTemps);
   if (completed) {
     // The files are written: that stays the outcome even when the message cannot be shown.
     if (sink.notice()) {

@@ -15,7 +15,8 @@ class FileStream {
   FileStream& operator=(const FileStream&) = delete;
   ~FileStream();
 
-  // Opens `path` in binary `mode` ("rb" or "wb"); false when it cannot be opened.
+  // Opens `path` in binary `mode` ("rb" or "wb"); false when it cannot be opened. On Windows the
+  // name goes through the wide calls, so that folders past MAX_PATH are reached.
   bool Open(const std::string& path, const char* mode);
 
   // Takes ownership of the already open `file`; false when it is null.
@@ -31,6 +32,10 @@ class FileStream {
 
   // Writes `size` bytes as one item; false when the item did not go out or the stream is in error.
   bool Write(const void* data, std::size_t size);
+
+  // Hands the buffered bytes to the file and asks the system to put them on the disk; false when
+  // either failed. A file system that cannot flush a file to disk is taken at its word.
+  bool Sync();
 
   // Flushes and closes; false when the last buffered bytes could not be handed to the file.
   bool Close();

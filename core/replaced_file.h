@@ -5,32 +5,25 @@
 
 #include "core/file_stream.h"
 #include "core/output_sink.h"
+#include "core/temp_files.h"
 
 namespace ledger {
 
-// Told of the temporary file a replacement writes, so that a signal handler can remove it.
-class TempFileListener {
- public:
-  virtual ~TempFileListener() = default;
-  // `path` is about to be created and will hold a partial output; must not throw.
-  virtual void OnTempCreated(const std::string& path) = 0;
-  // The temporary file has been renamed into place or removed; must not throw.
-  virtual void OnTempGone() = 0;
-};
-
 // An output file replaced whole or not at all: the new bytes go to a temporary file beside the
-// old one, which is renamed over it only once they are all written and closed. Where the output
-// is not a regular file (a device, a FIFO), or no temporary file can be made in its folder, the
-// output itself is written in place. Abandoned unless committed.
+// old one, which is flushed to the disk and renamed over it only once they are all written. An
+// output that is not a regular file (a device, a FIFO) is written in place, and so is an existing
+// output whose folder refuses new files for lack of permission; any other failure to make the
+// temporary file refuses the output. Abandoned unless committed.
 class ReplacedFile final : public OutputSink {
  public:
-  explicit ReplacedFile(TempFileListener* listener = nullptr) : listener_(listener) {}
+  // `temps`, when given, holds the temporary file's name for as long as it exists.
+  explicit ReplacedFile(TempFileList* temps = nullptr) : temps_(temps) {}
   ReplacedFile(const ReplacedFile&) = delete;
   ReplacedFile& operator=(const ReplacedFile&) = delete;
   ~ReplacedFile() override { Abandon(); }
 
-  // Begins a new version of `path`; false when it cannot be written, as opening it with "wb"
-  // would fail. An existing output that cannot be opened for writing is never replaced.
+  // Begins a new version of `path`; false when it cannot be written. An existing output that
+  // cannot be opened for writing, or that nobody may write, is never replaced.
   bool Open(const std::string& path);
 
   // Makes every write go straight to the file, for callers that write whole blocks.
@@ -38,19 +31,30 @@ class ReplacedFile final : public OutputSink {
 
   bool Write(const void* data, std::size_t size) override { return stream_.Write(data, size); }
 
-  // Closes the new version and puts it in place; false, with the old file as it was, on failure.
+  // Flushes the new version to the disk and puts it in place; false, with the old file as it
+  // was, on failure.
   bool Commit();
 
   // Drops the new version: the temporary file is removed, an in-place output is closed.
   void Abandon();
 
  private:
+  bool OpenInPlace();
   void ForgetTemp();
+  void CloseFolder();
 
-  TempFileListener* listener_;
+  TempFileList* temps_;
+  int slot_ = -1;
   FileStream stream_;
+#ifdef _WIN32
+  std::wstring target_;  // the output's wide name
+  std::wstring temp_;    // the temporary file's wide name; empty when written in place
+#else
   std::string target_;  // the file the new version replaces: the output, or its link's target
-  std::string temp_;    // empty when the output is written in place
+  int folder_ = -1;     // the target's folder, open while a temporary file exists
+  std::string leaf_;    // the target's name in its folder
+  std::string temp_;    // the temporary file's name in the folder; empty when written in place
+#endif
 };
 
 }  // namespace ledger

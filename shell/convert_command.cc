@@ -6,23 +6,26 @@ namespace ledger {
 namespace {
 
 // The run on one export, and whether the dialog closes after it.
-DialogNext Convert(const std::string& path, NoticeSink& sink) {
-  return ConvertExport(path, sink) ? DialogNext::kClose : DialogNext::kStayOpen;
+DialogNext Convert(const std::string& path, NoticeSink& sink, TempFileList* temps) {
+  return ConvertExport(path, sink, NativePathStyle(), temps, ExportSource::kRegularFileOnly)
+             ? DialogNext::kClose
+             : DialogNext::kStayOpen;
 }
 
 }  // namespace
 
-DialogNext RunConvertCommand(FileChooser& chooser, NoticeSink& sink) {
+DialogNext RunConvertCommand(FileChooser& chooser, NoticeSink& sink, TempFileList* temps) {
   std::optional<std::string> path = chooser.ChooseExportFile();
   if (!path) {
     return DialogNext::kStayOpen;
   }
-  return Convert(*path, sink);
+  return Convert(*path, sink, temps);
 }
 
-DialogNext RunDropCommand(const std::vector<std::string>& paths, NoticeSink& sink) {
+DialogNext RunDropCommand(const std::vector<std::string>& paths, NoticeSink& sink,
+                          TempFileList* temps) {
   if (paths.size() == 1) {
-    return Convert(paths.front(), sink);
+    return Convert(paths.front(), sink, temps);
   }
   if (paths.size() > 1) {
     sink.Show(Notice{NoticeKind::kWarning, kDropOneFileText, kNoticeCaption});

@@ -23,6 +23,7 @@ using GCharPtr = std::unique_ptr<gchar, GFreeDeleter>;
 struct DialogState {
   GtkWindow* window = nullptr;
   void (*onEnd)() = nullptr;
+  TempFileList* temps = nullptr;
   bool running = false;
 };
 
@@ -73,7 +74,7 @@ void OnOkClicked(GtkButton*, gpointer data) {
   auto* state = static_cast<DialogState*>(data);
   RunDialogCommand(state, [state](NoticeSink& sink) {
     GtkExportChooser chooser(state->window);
-    return RunConvertCommand(chooser, sink);
+    return RunConvertCommand(chooser, sink, state->temps);
   });
 }
 
@@ -153,7 +154,7 @@ void MessageBoxSink::Show(const Notice& notice) {
   gtk_widget_destroy(box);
 }
 
-GtkWindow* CreateConvertWindow(void (*onEnd)()) {
+GtkWindow* CreateConvertWindow(void (*onEnd)(), TempFileList* temps) {
   RegisterResourcesOnce();
   SetDefaultIcons();
   GtkBuilder* builder = gtk_builder_new();
@@ -167,7 +168,7 @@ GtkWindow* CreateConvertWindow(void (*onEnd)()) {
   gtk_builder_add_callback_symbol(builder, "on_delete_event", G_CALLBACK(OnDeleteEvent));
 
   auto* window = GTK_WINDOW(gtk_builder_get_object(builder, "convert_window"));
-  auto* state = new DialogState{window, onEnd, false};
+  auto* state = new DialogState{window, onEnd, temps, false};
   g_object_set_data_full(G_OBJECT(window), kStateKey, state,
                          [](gpointer p) { delete static_cast<DialogState*>(p); });
   gtk_builder_connect_signals(builder, state);
@@ -198,7 +199,9 @@ void DropUriList(GtkWindow* window, const char* uriList) {
   if (dropped > 1) {
     paths.resize(dropped);  // the command counts the items, not what they name
   }
-  RunDialogCommand(state, [&paths](NoticeSink& sink) { return RunDropCommand(paths, sink); });
+  RunDialogCommand(state, [&paths, state](NoticeSink& sink) {
+    return RunDropCommand(paths, sink, state->temps);
+  });
 }
 
 }  // namespace ledger

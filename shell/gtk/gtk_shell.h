@@ -33,8 +33,9 @@ class MessageBoxSink : public NoticeSink {
 };
 
 // Builds the main dialog from the program's resources, hidden, with its buttons wired to the
-// convert command; `onEnd` runs when the dialog should end the program.
-GtkWindow* CreateConvertWindow(void (*onEnd)());
+// convert command; `onEnd` runs when the dialog should end the program. `temps`, when given,
+// lists each temporary file of a run.
+GtkWindow* CreateConvertWindow(void (*onEnd)(), TempFileList* temps = nullptr);
 
 // The main dialog's drop handler for a text/uri-list dropped onto `window`: one local file is
 // converted as if it had been chosen, several ask for one at a time; after a completed run it

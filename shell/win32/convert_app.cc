@@ -10,6 +10,13 @@
 #include "shell/win32/resource.h"
 #include "shell/win32/win32_shell.h"
 
+namespace {
+
+// The temporary files of a run, removed when the session ends during one.
+ledger::TempFileList gTemps;
+
+}  // namespace
+
 BOOL CConvertApp::InitInstance() {
   // With the manifest's Common Controls 6, the controls take the system's visual style.
   INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES};
@@ -44,7 +51,7 @@ BOOL CConvertDlg::OnInitDialog() {
 void CConvertDlg::OnOK() {
   ledger::OpenFileChooser chooser(m_hWnd);
   ledger::MessageBoxSink sink;
-  if (ledger::RunConvertCommand(chooser, sink) == ledger::DialogNext::kClose) {
+  if (ledger::RunConvertCommand(chooser, sink, &gTemps) == ledger::DialogNext::kClose) {
     CDialog::OnOK();
   }
 }
@@ -64,7 +71,7 @@ void CConvertDlg::OnDropFiles(HDROP drop) {
   m_running = true;
   // Owned by the dialog: a drop from another program leaves the dialog inactive.
   ledger::MessageBoxSink sink(m_hWnd);
-  const ledger::DialogNext next = ledger::RunDropCommand(paths, sink);
+  const ledger::DialogNext next = ledger::RunDropCommand(paths, sink, &gTemps);
   m_running = false;
   if (next == ledger::DialogNext::kClose) {
     CDialog::OnOK();
@@ -79,6 +86,13 @@ BOOL CConvertDlg::OnMessage(UINT message, WPARAM wParam, LPARAM, INT_PTR& result
       return TRUE;
     case WM_PAINT:
       return OnPaint();
+    case WM_ENDSESSION:
+      // Windows ends the process once this returns, even in the middle of a run.
+      if (wParam != FALSE) {
+        gTemps.RemoveAll();
+      }
+      result = 0;
+      return TRUE;
     case WM_QUERYDRAGICON:
       result = reinterpret_cast<INT_PTR>(OnQueryDragIcon());
       return TRUE;

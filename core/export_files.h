@@ -1,0 +1,48 @@
+#ifndef LEDGER_CORE_EXPORT_FILES_H_
+#define LEDGER_CORE_EXPORT_FILES_H_
+
+#include <string>
+
+#include "core/byte_source.h"
+#include "core/convert_run.h"
+#include "core/file_stream.h"
+#include "core/paths.h"
+#include "core/replaced_file.h"
+#include "core/temp_files.h"
+
+namespace ledger {
+
+// How a run may read its export: the dialogs take only a regular file, as a FIFO or a device
+// would hold them frozen; the command reads a pipe too, for scripts.
+enum class ExportSource { kAnyFile, kRegularFileOnly };
+
+// A run's files on the disk: the export at a path, and the outputs beside it, each replacing its
+// old version once complete.
+class ExportFiles final : public RunFiles {
+ public:
+  // `exportPath` and `style` must outlive the files; `temps`, when given, lists each temporary
+  // file while it exists.
+  ExportFiles(const std::string& exportPath, const PathStyle& style, TempFileList* temps,
+              ExportSource source);
+
+  OutputSink* Create(OutputFile file) override;
+  bool Commit(OutputFile file) override;
+  void Abandon(OutputFile file) override;
+  ByteSource* OpenExport() override;
+  std::string OutputName(OutputFile file) const override;
+  std::string ExportName() const override { return exportPath_; }
+
+ private:
+  ReplacedFile& Output(OutputFile file) { return outputs_[static_cast<int>(file)]; }
+
+  const std::string& exportPath_;
+  const PathStyle& style_;
+  ExportSource source_;
+  ReplacedFile outputs_[3];
+  FileStream input_;
+  FileSource bytes_{nullptr};
+};
+
+}  // namespace ledger
+
+#endif  // LEDGER_CORE_EXPORT_FILES_H_
