@@ -15,17 +15,34 @@ class ByteSource {
   virtual std::size_t Read(char* data, std::size_t size) = 0;
   // True once a read has failed.
   virtual bool Failed() const = 0;
+  // True when the input is a file whose size or modification time differ from when it was
+  // opened: what was read of it may be part old, part new.
+  virtual bool Changed() const { return false; }
 };
 
-// The bytes of an open C stream; the stream stays the caller's.
+// The bytes of an open C stream; the stream stays the caller's. A regular file's size and
+// modification time are noted when the source is made: reaching its end at another length is a
+// failed read, and a later change is told by Changed(). A pipe is read as it comes.
 class FileSource final : public ByteSource {
  public:
-  explicit FileSource(std::FILE* stream) : stream_(stream) {}
+  explicit FileSource(std::FILE* stream);
   std::size_t Read(char* data, std::size_t size) override;
   bool Failed() const override;
+  bool Changed() const override;
 
  private:
+  struct Stamp {
+    unsigned long long size = 0;
+    long long modified = 0;
+    long long modifiedPart = 0;  // below the second, where the system keeps it
+  };
+  bool ReadStamp(Stamp& stamp) const;
+
   std::FILE* stream_;
+  bool regular_ = false;
+  Stamp opened_;
+  unsigned long long read_ = 0;
+  bool cut_ = false;  // the end came at another length than the file had when opened
 };
 
 // Bytes held in memory, which must outlive the source.

@@ -38,7 +38,8 @@ class RecordBlock {
 
 // Everything one run works in, allocated once per run and never per record.
 struct RunState {
-  explicit RunState(ByteSource& input) : reader(input) {}
+  explicit RunState(ByteSource& source) : input(source), reader(source) {}
+  ByteSource& input;
   ExportReader reader;
   ExportLine line;
   FieldViews fields;
@@ -146,6 +147,11 @@ bool WriteRecordFile(Section section, OutputFile file, RunState& run, RunFiles& 
   }
   if (!run.block.Flush(*out)) {
     return Warn(sink, name, kWriteFailedCaption);
+  }
+  // An export changed while it was read may have given part of its old members and part of its
+  // new ones: such records never replace a file.
+  if (run.input.Changed()) {
+    return Warn(sink, files.ExportName(), kReadFailedCaption);
   }
   // A file system may take the last bytes only now; a file that cannot is not complete.
   if (!output.Commit()) {
