@@ -57,8 +57,7 @@ bool FileSource::Failed() const {
 bool FileSource::Changed() const {
   Stamp now;
   return regular_ && (!ReadStamp(now) || now.size != opened_.size ||
-                      now.modified != opened_.modified ||
-                      now.modifiedPart != opened_.modifiedPart);
+                      now.modified != opened_.modified || now.modifiedPart != opened_.modifiedPart);
 }
 
 std::size_t MemorySource::Read(char* data, std::size_t size) {

@@ -49,8 +49,8 @@ bool OpenExportStream(const std::string& path, bool regularOnly, FileStream& inp
 
 }  // namespace
 
-ExportFiles::ExportFiles(const std::string& exportPath, const PathStyle& style,
-                         TempFileList* temps, ExportSource source)
+ExportFiles::ExportFiles(const std::string& exportPath, const PathStyle& style, TempFileList* temps,
+                         ExportSource source)
     : exportPath_(exportPath),
       style_(style),
       source_(source),

@@ -78,8 +78,9 @@ bool ResolveTarget(const std::string& path, std::string& target) {
 // name then never grows past the longest path the system takes.
 int OpenFolder(const std::string& target) {
   const std::size_t sep = FindLastSeparator(target, SlashPathStyle());
-  const std::string folder =
-      sep == std::string::npos ? "." : sep == 0 ? "/" : target.substr(0, sep);
+  const std::string folder = sep == std::string::npos ? "."
+                             : sep == 0               ? "/"
+                                                      : target.substr(0, sep);
   int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 #ifdef O_PATH
   if (fd < 0 && errno == EACCES) {
@@ -123,10 +124,9 @@ bool ReplacedFile::Open(const std::string& path) {
     return false;
   }
   if (exists) {
-    const HANDLE probe =
-        CreateFileW(target_.c_str(), GENERIC_WRITE,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE probe = CreateFileW(target_.c_str(), GENERIC_WRITE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (probe == INVALID_HANDLE_VALUE) {
       return false;
     }
@@ -204,10 +204,9 @@ bool ReplacedFile::Commit() {
   }
   const bool synced = stream_.Sync();
   const bool closed = stream_.Close();
-  const bool placed =
-      synced && closed &&
-      MoveFileExW(temp_.c_str(), target_.c_str(),
-                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+  const bool placed = synced && closed &&
+                      MoveFileExW(temp_.c_str(), target_.c_str(),
+                                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
   if (!placed) {
     DeleteFileW(temp_.c_str());
   }

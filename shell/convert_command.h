@@ -24,8 +24,7 @@ enum class DialogNext { kStayOpen, kClose };
 // The dialog's OK command on every platform: choose a file, convert it, and close the dialog only
 // when the run completed. A cancelled chooser converts nothing. Only a regular file is read, as a
 // FIFO or a device would freeze the dialog. `temps`, when given, lists each temporary file.
-DialogNext RunConvertCommand(FileChooser& chooser, NoticeSink& sink,
-                             TempFileList* temps = nullptr);
+DialogNext RunConvertCommand(FileChooser& chooser, NoticeSink& sink, TempFileList* temps = nullptr);
 
 // Files dropped onto the dialog: one is converted exactly as if it had been chosen; several
 // convert none and show a warning asking for one at a time; an empty drop does nothing.
