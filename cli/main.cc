@@ -200,8 +200,8 @@ int Run(int argc, char** argv) {
   } else if (check && argc - first == 1 && argv[first][0] == '-' && argv[first][1] != '\0') {
     return UsageError();
   }
-  if (argc - first != 1) {
-    return UsageError();
+  if (argc - first != 1 || argv[first][0] == '\0') {
+    return UsageError();  // an empty name names no file
   }
   const std::string path = ledger::CommandLinePath(argv[first]);
   return check ? Check(path.c_str(), argv[first]) : Convert(path.c_str());

@@ -120,14 +120,26 @@ TEST(CliTest, FailuresGoToStandardErrorWithCaptionAndText) {
 TEST(CliTest, CommandLineErrorsTouchNoFile) {
   ExampleDir dir;
   const std::vector<std::vector<std::string>> wrong = {
-      {}, {"a", "b"}, {"--bogus"}, {"-x"}, {"--help", "Ledger.txt"}, {"--", "a", "b"}};
+      {},
+      {"a", "b"},
+      {"--bogus"},
+      {"-x"},
+      {"--help", "Ledger.txt"},
+      {"--", "a", "b"},
+      // An empty name names no file, not the current directory.
+      {""},
+      {"--", ""},
+      {"--check", ""},
+      {"--check", "--", ""}};
   for (const auto& args : wrong) {
+    SCOPED_TRACE(::testing::PrintToString(args));
     const Outcome outcome = RunTool(args, dir.path());
-    EXPECT_EQ(2, outcome.exitCode) << ::testing::PrintToString(args);
+    EXPECT_EQ(2, outcome.exitCode);
     EXPECT_EQ("", outcome.out);
     EXPECT_EQ(0u, outcome.err.rfind("Usage: ledger-convert EXPORT_FILE\n", 0)) << outcome.err;
+    EXPECT_EQ(1, std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()));
   }
-  EXPECT_EQ(1, std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()));
+  dir.ExpectExportUnchanged();
 }
 
 TEST(CliTest, HelpAndVersion) {
