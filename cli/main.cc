@@ -54,6 +54,41 @@ void Print(std::FILE* stream, const std::string& text) {
   std::fflush(stream);
 }
 
+// `text` with bytes below 0x20, and 0x7F, as C escapes (\n, \t, \r, else \xhh); others unchanged.
+std::string EscapeControlBytes(const std::string& text) {
+  static constexpr char kHexDigits[] = "0123456789abcdef";
+  std::string escaped;
+  escaped.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '\n') {
+      escaped += "\\n";
+    } else if (c == '\t') {
+      escaped += "\\t";
+    } else if (c == '\r') {
+      escaped += "\\r";
+    } else if (byte < 0x20 || byte == 0x7F) {
+      escaped += "\\x";
+      escaped += kHexDigits[byte >> 4];
+      escaped += kHexDigits[byte & 0xF];
+    } else {
+      escaped += c;
+    }
+  }
+  return escaped;
+}
+
+// Whether `notice` carries a file's path as its text, rather than a sentence.
+bool NamesAFile(const ledger::Notice& notice) {
+  for (const char* caption : {ledger::kCreateFailedCaption, ledger::kWriteFailedCaption,
+                              ledger::kOpenFailedCaption, ledger::kReadFailedCaption}) {
+    if (notice.caption == caption) {
+      return true;
+    }
+  }
+  return false;
+}
+
 int UsageError() {
   std::fputs(kUsage, stderr);
   return 2;
@@ -66,7 +101,9 @@ int Failure(const std::optional<ledger::Notice>& notice) {
     std::fputs("\n", stderr);
     return 1;
   }
-  Print(stderr, "ledger-convert: " + notice->caption + ": " + notice->text + "\n");
+  // A name is printed so that its bytes cannot break the line or forge another one.
+  const std::string text = NamesAFile(*notice) ? EscapeControlBytes(notice->text) : notice->text;
+  Print(stderr, "ledger-convert: " + notice->caption + ": " + text + "\n");
   return 1;
 }
 
@@ -98,15 +135,15 @@ void InstallSignalHandlers() {
 // Prints each cut field as the check finds it.
 class CutPrinter : public ledger::CheckListener {
  public:
-  explicit CutPrinter(const char* path) : path_(path) {}
+  explicit CutPrinter(const char* path) : path_(EscapeControlBytes(path)) {}
   void OnCut(ledger::MemberKind kind, std::size_t number, const ledger::CutField& cut) override {
-    std::printf("%s:%zu: %s %zu: field %d keeps %zu of its %zu bytes\n", path_, cut.line,
+    std::printf("%s:%zu: %s %zu: field %d keeps %zu of its %zu bytes\n", path_.c_str(), cut.line,
                 kind == ledger::MemberKind::kScout ? "scout" : "adult", number, cut.field,
                 cut.keeps, cut.length);
   }
 
  private:
-  const char* path_;
+  std::string path_;  // as printed
 };
 
 // Checks the export at `path`; cut fields name it as the user gave it, `given`.
@@ -164,8 +201,8 @@ int Run(int argc, char** argv) {
   } else if (check && argc - first == 1 && argv[first][0] == '-' && argv[first][1] != '\0') {
     return UsageError();
   }
-  if (argc - first != 1) {
-    return UsageError();
+  if (argc - first != 1 || argv[first][0] == '\0') {
+    return UsageError();  // an empty name names no file
   }
   const std::string path = ledger::CommandLinePath(argv[first]);
   return check ? Check(path.c_str(), argv[first]) : Convert(path.c_str());

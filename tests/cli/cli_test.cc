@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/core/test_support.h"
@@ -120,14 +121,54 @@ TEST(CliTest, FailuresGoToStandardErrorWithCaptionAndText) {
 TEST(CliTest, CommandLineErrorsTouchNoFile) {
   ExampleDir dir;
   const std::vector<std::vector<std::string>> wrong = {
-      {}, {"a", "b"}, {"--bogus"}, {"-x"}, {"--help", "Ledger.txt"}, {"--", "a", "b"}};
+      {},
+      {"a", "b"},
+      {"--bogus"},
+      {"-x"},
+      {"--help", "Ledger.txt"},
+      {"--", "a", "b"},
+      // An empty name names no file, not the current directory.
+      {""},
+      {"--", ""},
+      {"--check", ""},
+      {"--check", "--", ""}};
   for (const auto& args : wrong) {
+    SCOPED_TRACE(::testing::PrintToString(args));
     const Outcome outcome = RunTool(args, dir.path());
-    EXPECT_EQ(2, outcome.exitCode) << ::testing::PrintToString(args);
+    EXPECT_EQ(2, outcome.exitCode);
     EXPECT_EQ("", outcome.out);
     EXPECT_EQ(0u, outcome.err.rfind("Usage: ledger-convert EXPORT_FILE\n", 0)) << outcome.err;
+    EXPECT_EQ(1, std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()));
   }
-  EXPECT_EQ(1, std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()));
+  dir.ExpectExportUnchanged();
+}
+
+// A name's control bytes print as C escapes, so that no name breaks a line or forges another.
+TEST(CliTest, NamesArePrintedWithTheirControlBytesEscaped) {
+  const std::vector<std::pair<std::string, std::string>> names = {
+      {"x\n\x1b[32mledger-convert: File successfully converted.",
+       "x\\n\\x1b[32mledger-convert: File successfully converted."},
+      {"tab\there\rcr", "tab\\there\\rcr"},
+      {"\x01\x1f\x7f", "\\x01\\x1f\\x7f"},
+      {"back\\slash caf\xc3\xa9 ~\x80\xff", "back\\slash caf\xc3\xa9 ~\x80\xff"},
+  };
+  for (const auto& [name, printed] : names) {
+    SCOPED_TRACE(::testing::PrintToString(name));
+    TempDir dir;
+    const Outcome missing = RunTool({name}, dir.path());
+    EXPECT_EQ(1, missing.exitCode);
+    EXPECT_EQ("", missing.out);
+    EXPECT_EQ("ledger-convert: Unable to open file: " + printed + "\n", missing.err);
+
+    WriteBytes(dir.File(name), "LedgerExport\n" + std::string(16, 's') + "\n");
+    const Outcome check = RunTool({"--check", name}, dir.path());
+    EXPECT_EQ(0, check.exitCode);
+    EXPECT_EQ(printed +
+                  ":2: scout 1: field 0 keeps 15 of its 16 bytes\n"
+                  "1 scout, 0 adults, 1 field cut\n",
+              check.out);
+    EXPECT_EQ("", check.err);
+  }
 }
 
 TEST(CliTest, HelpAndVersion) {
