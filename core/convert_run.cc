@@ -75,9 +75,11 @@ class PendingOutput {
     }
   }
   OutputSink* Create() { return sink_ = files_.Create(file_); }
+  // Abandoned still when committing throws.
   bool Commit() {
+    const bool committed = files_.Commit(file_);
     sink_ = nullptr;
-    return files_.Commit(file_);
+    return committed;
   }
 
  private:

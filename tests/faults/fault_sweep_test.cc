@@ -4,6 +4,7 @@
 // either completes with every file byte-correct or reports exactly one failure; the export file
 // is never changed, and every output is either its old file or its new one, whole.
 
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -410,7 +411,78 @@ TEST(OutputLocation, SymbolicLinkToAFileStaysALink) {
   EXPECT_EQ(ReadFile(target), reference[1]);
   ASSERT_EQ(stat(target.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u) << "the replaced file keeps its permission bits";
-  EXPECT_EQ(Names(work.Path("elsewhere")).size(), 1u);
+
+  // A link to a file not yet made stays a link too, and the file it names is created.
+  ASSERT_EQ(unlink(work.outputs[2].c_str()), 0);
+  ASSERT_EQ(symlink("elsewhere/adults.dat", work.outputs[2].c_str()), 0);
+  EXPECT_EQ(RunConverter(work.exportPath, std::nullopt).exitCode, 0);
+  ASSERT_EQ(lstat(work.outputs[2].c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(ReadFile(work.Path("elsewhere/adults.dat")), reference[2]);
+  EXPECT_EQ(Names(work.Path("elsewhere")).size(), 2u);
+}
+
+// Where no temporary file can be made for want of inodes or of room in a path, the run stops,
+// never writing the old outputs in place: only a folder that refuses new files for lack of
+// permission is written in place.
+TEST(OutputLocation, NoInodeLeftKeepsEveryOldOutput) {
+  const Workspace work("");
+  const std::string small = work.Path("small");
+  ASSERT_EQ(mkdir(small.c_str(), 0755), 0);
+  // The root folder, the export and the three outputs: a second run has no inode left.
+  if (mount("tmpfs", small.c_str(), "tmpfs", 0, "nr_inodes=5,size=4m") != 0) {
+    GTEST_SKIP() << "mounting a small tmpfs needs root";
+  }
+  const std::string exportPath = small + "/Ledger.txt";
+  WriteFile(exportPath, MakeExport(100, 100));
+  EXPECT_EQ(RunConverter(exportPath, std::nullopt).exitCode, 0);
+  std::array<std::optional<std::string>, 3> old;
+  for (std::size_t i = 0; i < old.size(); ++i) {
+    old[i] = ReadFile(small + "/" + kOutputNames[i]);
+  }
+  WriteFile(exportPath, MakeExport(3000, 100));
+  const Result run = RunConverter(exportPath, std::nullopt);
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.err, Warning("Unable to create file", small + "/PVERSION.DAT"));
+  for (std::size_t i = 0; i < old.size(); ++i) {
+    EXPECT_EQ(ReadFile(small + "/" + kOutputNames[i]), old[i]) << kOutputNames[i];
+  }
+  EXPECT_EQ(Names(small).size(), 4u);
+  EXPECT_EQ(umount(small.c_str()), 0);
+}
+
+TEST(OutputLocation, AFolderNearTheLongestPathKeepsItsOldOutputs) {
+  const Workspace work("");
+  // A folder whose outputs' paths just fit, while a temporary name beside them would not.
+  std::string folder = work.dir();
+  while (folder.size() < 4080) {
+    folder += "/" + std::string(std::min<std::size_t>(200, 4080 - folder.size() - 1), 'd');
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0) << folder.size();
+  }
+  const std::string exportPath = folder + "/Ledger.txt";
+  WriteFile(exportPath, MakeExport(100, 100));
+  for (std::size_t i = 0; i < kOutputNames.size(); ++i) {
+    WriteFile(folder + "/" + kOutputNames[i], OldBytes(i));
+  }
+  const Result run = RunConverter(exportPath, rlim_t{8192});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.err, Warning("Unable to write file", folder + "/CPERW.DAT"));
+  EXPECT_EQ(ReadFile(folder + "/PVERSION.DAT"), kVersionBytes);
+  EXPECT_EQ(ReadFile(folder + "/CPERW.DAT"), OldBytes(1));
+  EXPECT_EQ(ReadFile(folder + "/APERW.DAT"), OldBytes(2));
+  EXPECT_EQ(Names(folder).size(), 4u) << "a temporary file was left behind";
+  EXPECT_EQ(RunConverter(exportPath, std::nullopt).exitCode, 0);
+  EXPECT_EQ(ReadFile(folder + "/CPERW.DAT").value_or("").size(), 100 * kRecordSize);
+}
+
+// A FIFO with no reader as an output fails at once instead of waiting for a reader.
+TEST(OutputLocation, AFifoWithNoReaderCannotBeCreated) {
+  const Workspace work(MakeExport(2, 2));
+  ASSERT_EQ(mkfifo(work.outputs[1].c_str(), 0644), 0);
+  const Result run = RunConverter(work.exportPath, std::nullopt);
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.err, Warning("Unable to create file", work.outputs[1]));
+  EXPECT_FALSE(Exists(work.outputs[2]));
 }
 
 // An output made read-only is refused, never replaced by a rename behind the user's back.
@@ -423,6 +495,35 @@ TEST(OutputLocation, ReadOnlyOutputIsNotReplaced) {
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(run.err, Warning("Unable to create file", work.outputs[1]));
   EXPECT_EQ(ReadFile(work.outputs[1]), OldBytes(1));
+}
+
+// An export cut short while the run reads it is never converted in part: the run either read
+// it whole before the cut, or reports it unreadable with the outputs not yet replaced kept.
+TEST(ExportFile, CutShortWhileReadIsNeverConvertedInPart) {
+  const Workspace work(MakeExport(150000, 50000));
+  const std::array<std::string, 3> fresh = Reference(work);
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(RunConverter(work.exportPath, std::nullopt).exitCode, 0);
+  const auto length = std::chrono::steady_clock::now() - start;
+  WriteOldOutputs(work);
+  const pid_t pid = ledger::testing::StartProgram(LEDGER_CONVERT, {work.exportPath});
+  std::this_thread::sleep_for(length / 4);
+  ASSERT_EQ(truncate(work.exportPath.c_str(), 1 << 20), 0);
+  const Result run = ledger::testing::WaitProgram(pid);
+  if (run.exitCode == 0) {
+    // Read whole before the cut, or opened only after it: the files of one export or the other.
+    const Workspace cut(ReadFile(work.exportPath).value_or(""));
+    const std::array<std::string, 3> cutFiles = Reference(cut);
+    for (std::size_t i : {1, 2}) {
+      const std::optional<std::string> bytes = ReadFile(work.outputs[i]);
+      EXPECT_TRUE(bytes == fresh[i] || bytes == cutFiles[i]) << kOutputNames[i] << " mixes both";
+    }
+  } else {
+    EXPECT_EQ(run.exitCode, 1);  // "Unable to read file": the run's standard error is not kept
+    const std::optional<std::string> scouts = ReadFile(work.outputs[1]);
+    EXPECT_TRUE(scouts == OldBytes(1) || scouts == fresh[1]);
+    EXPECT_TRUE(ReadFile(work.outputs[2]) == OldBytes(2));
+  }
 }
 
 // The header decides from its first bytes: an endless input is refused at once.

@@ -13,6 +13,7 @@
 #include "core/convert_export.h"
 #include "core/paths.h"
 #include "core/same_file.h"
+#include "tests/win32/wide_files.h"
 
 namespace ledger {
 namespace {
@@ -310,6 +311,55 @@ TEST_F(WindowsConversion, OutputsAreReplacedWholeOrLeftAsTheyWere) {
   EXPECT_EQ(Read("CPERW.DAT").size(), 512u) << "the scout file was complete before";
   EXPECT_EQ(Read("APERW.DAT").size(), 512u) << "the adult file keeps its old bytes";
   onlyOutputsRemain();
+}
+
+// A folder path of 300 characters: the outputs and their temporary files are reached through
+// the long-path prefix, and nothing is left behind.
+TEST_F(WindowsConversion, AFolderPastMaxPathConvertsAndLeavesNothingBehind) {
+  const std::wstring prefix = L"\\\\?\\";
+  std::string folder = dir_;
+  std::vector<std::string> made;
+  while (folder.size() < 300) {
+    folder += "\\" + std::string(60, 'd');
+    ASSERT_TRUE(
+        CreateDirectoryW((prefix + std::wstring(folder.begin(), folder.end())).c_str(), nullptr));
+    made.push_back(folder);
+  }
+  const std::wstring wide = prefix + std::wstring(folder.begin(), folder.end());
+  ASSERT_TRUE(
+      testing::WriteFileBytes(wide + L"\\Ledger.txt", "LedgerExport\r\nS-1\r\nAdults\r\nA-1\r\n"));
+  ASSERT_TRUE(testing::WriteFileBytes(wide + L"\\CPERW.DAT", "old"));
+  KeepNotice sink;
+  EXPECT_TRUE(ConvertExport(folder + "\\Ledger.txt", sink));
+  std::string scouts;
+  EXPECT_TRUE(testing::ReadFileBytes(wide + L"\\CPERW.DAT", scouts));
+  EXPECT_EQ(scouts.size(), 512u);
+  // A failing run there removes its temporary file too.
+  ASSERT_TRUE(testing::WriteFileBytes(wide + L"\\APERW.DAT", "old"));
+  ASSERT_TRUE(SetFileAttributesW((wide + L"\\APERW.DAT").c_str(), FILE_ATTRIBUTE_READONLY));
+  KeepNotice refused;
+  EXPECT_FALSE(ConvertExport(folder + "\\Ledger.txt", refused));
+  ASSERT_EQ(refused.notices.size(), 1u);
+  EXPECT_EQ(refused.notices[0].text, folder + "\\APERW.DAT");
+  SetFileAttributesW((wide + L"\\APERW.DAT").c_str(), FILE_ATTRIBUTE_NORMAL);
+
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileW((wide + L"\\*").c_str(), &found);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  int names = 0;
+  do {
+    const std::wstring name = found.cFileName;
+    if (name != L"." && name != L"..") {
+      ++names;
+      EXPECT_NE(name[0], L'.') << "a temporary file was left behind";
+      DeleteFileW((wide + L"\\" + name).c_str());
+    }
+  } while (FindNextFileW(find, &found));
+  FindClose(find);
+  EXPECT_EQ(names, 4);
+  for (auto it = made.rbegin(); it != made.rend(); ++it) {
+    RemoveDirectoryW((prefix + std::wstring(it->begin(), it->end())).c_str());
+  }
 }
 
 }  // namespace

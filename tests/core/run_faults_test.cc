@@ -1,0 +1,252 @@
+// Every failure a run of files can meet, one at a time, inside the process: the run's files fail
+// their N-th operation (or run out of memory there), for every N of a run that succeeds. Each
+// failure must give exactly one notice naming the right file, leave each output whole (new when
+// it was completed before the failure, old otherwise), and leave no temporary file behind.
+
+#include <filesystem>
+#include <new>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "core/convert_export.h"
+#include "core/export_files.h"
+#include "tests/core/test_support.h"
+
+namespace ledger {
+namespace {
+
+using testing::ReadBytes;
+using testing::RecordingSink;
+using testing::TempDir;
+using testing::WriteBytes;
+
+enum class Op { kCreate, kWrite, kCommit, kOpenExport, kRead, kChanged };
+enum class Fault { kFails, kRunsOutOfMemory };
+
+// Counts the operations of a run and fails the `failAt`-th one (1-based; 0 fails none).
+class FaultPlan {
+ public:
+  FaultPlan(unsigned failAt, Fault fault) : failAt_(failAt), fault_(fault) {}
+  // True when this operation is the one to fail as a failed call; throws for running out of
+  // memory.
+  bool Fails(Op op, OutputFile file) {
+    if (++count_ != failAt_) {
+      return false;
+    }
+    failedOp_ = op;
+    failedFile_ = file;
+    if (fault_ == Fault::kRunsOutOfMemory) {
+      throw std::bad_alloc();
+    }
+    return true;
+  }
+  unsigned count() const { return count_; }
+  Op failedOp() const { return failedOp_; }
+  OutputFile failedFile() const { return failedFile_; }
+
+ private:
+  unsigned failAt_;
+  Fault fault_;
+  unsigned count_ = 0;
+  Op failedOp_ = Op::kCreate;
+  OutputFile failedFile_ = OutputFile::kVersion;
+};
+
+class FaultySink final : public OutputSink {
+ public:
+  FaultySink(OutputSink& inner, FaultPlan& plan, OutputFile file)
+      : inner_(inner), plan_(plan), file_(file) {}
+  bool Write(const void* data, std::size_t size) override {
+    return !plan_.Fails(Op::kWrite, file_) && inner_.Write(data, size);
+  }
+
+ private:
+  OutputSink& inner_;
+  FaultPlan& plan_;
+  OutputFile file_;
+};
+
+class FaultySource final : public ByteSource {
+ public:
+  FaultySource(ByteSource& inner, FaultPlan& plan) : inner_(inner), plan_(plan) {}
+  std::size_t Read(char* data, std::size_t size) override {
+    if (plan_.Fails(Op::kRead, OutputFile::kVersion)) {
+      failed_ = true;
+      return 0;
+    }
+    return inner_.Read(data, size);
+  }
+  bool Failed() const override { return failed_ || inner_.Failed(); }
+  bool Changed() const override {
+    return plan_.Fails(Op::kChanged, OutputFile::kVersion) || inner_.Changed();
+  }
+
+ private:
+  ByteSource& inner_;
+  FaultPlan& plan_;
+  bool failed_ = false;
+};
+
+// The files of a real run on the disk, whose operations follow the plan.
+class FaultyFiles final : public RunFiles {
+ public:
+  FaultyFiles(const std::string& exportPath, FaultPlan& plan)
+      : files_(exportPath, NativePathStyle(), nullptr, ExportSource::kAnyFile), plan_(plan) {}
+
+  OutputSink* Create(OutputFile file) override {
+    if (plan_.Fails(Op::kCreate, file)) {
+      return nullptr;
+    }
+    OutputSink* inner = files_.Create(file);
+    if (inner == nullptr) {
+      return nullptr;
+    }
+    sinks_.emplace_back(*inner, plan_, file);
+    return &sinks_.back();
+  }
+  bool Commit(OutputFile file) override {
+    if (plan_.Fails(Op::kCommit, file)) {
+      files_.Abandon(file);
+      return false;
+    }
+    return files_.Commit(file);
+  }
+  void Abandon(OutputFile file) override { files_.Abandon(file); }
+  ByteSource* OpenExport() override {
+    if (plan_.Fails(Op::kOpenExport, OutputFile::kVersion)) {
+      return nullptr;
+    }
+    ByteSource* inner = files_.OpenExport();
+    if (inner == nullptr) {
+      return nullptr;
+    }
+    source_.emplace_back(*inner, plan_);
+    return &source_.back();
+  }
+  std::string OutputName(OutputFile file) const override { return files_.OutputName(file); }
+  std::string ExportName() const override { return files_.ExportName(); }
+
+ private:
+  ExportFiles files_;
+  FaultPlan& plan_;
+  std::vector<FaultySink> sinks_ = Reserved<FaultySink>();
+  std::vector<FaultySource> source_ = Reserved<FaultySource>();
+
+  // Room for every element up front, so that none moves while the run holds it.
+  template <typename T>
+  static std::vector<T> Reserved() {
+    std::vector<T> v;
+    v.reserve(4);
+    return v;
+  }
+};
+
+constexpr OutputFile kOutputs[] = {OutputFile::kVersion, OutputFile::kScouts, OutputFile::kAdults};
+
+// Enough members for several record blocks in each file and several reads of the export.
+std::string LargeExport() {
+  std::string text = "LedgerExport\r\n";
+  for (int i = 0; i < 1100; ++i) {
+    text += "S-" + std::to_string(i) + "\t2013-03-14\tAlder\tMira\t555-0142\tWA\t98101\tTroop " +
+            std::string(40, 'x') + "\r\n";
+  }
+  text += "Adults\r\n";
+  for (int i = 0; i < 600; ++i) {
+    text += "A-" + std::to_string(i) + "\t1978-05-21\tAlder\tJonah\t555-0142\tWA\r\n";
+  }
+  return text;
+}
+
+std::string OldBytes(OutputFile file) {
+  return std::string("an earlier run's ") + OutputFileName(file);
+}
+
+std::set<std::string> Names(const std::filesystem::path& dir) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    names.insert(entry.path().filename().string());
+  }
+  return names;
+}
+
+// The notice the failure of `op` on `file` must give.
+Notice Expected(Op op, OutputFile file, Fault fault, const RunFiles& files) {
+  if (fault == Fault::kRunsOutOfMemory) {
+    return Notice{NoticeKind::kWarning, kOutOfMemoryText, kNoticeCaption};
+  }
+  switch (op) {
+    case Op::kCreate:
+      return Notice{NoticeKind::kWarning, files.OutputName(file), kCreateFailedCaption};
+    case Op::kWrite:
+    case Op::kCommit:
+      return Notice{NoticeKind::kWarning, files.OutputName(file), kWriteFailedCaption};
+    case Op::kOpenExport:
+      return Notice{NoticeKind::kWarning, files.ExportName(), kOpenFailedCaption};
+    case Op::kRead:
+    case Op::kChanged:
+      break;
+  }
+  return Notice{NoticeKind::kWarning, files.ExportName(), kReadFailedCaption};
+}
+
+TEST(RunFaults, EveryOperationFailingKeepsEveryFileWhole) {
+  TempDir dir;
+  const std::string exportPath = dir.File("Ledger.txt");
+  WriteBytes(exportPath, LargeExport());
+
+  // A run without faults: the new files, and how many operations the run takes.
+  std::vector<std::string> fresh;
+  unsigned operations = 0;
+  {
+    FaultPlan plan(0, Fault::kFails);
+    FaultyFiles files(exportPath, plan);
+    RecordingSink sink;
+    ASSERT_TRUE(RunConversion(files, sink));
+    for (OutputFile file : kOutputs) {
+      fresh.push_back(ReadBytes(files.OutputName(file)));
+    }
+    operations = plan.count();
+  }
+  ASSERT_GT(operations, 12u) << "the run should take several writes and reads";
+  const std::set<std::string> names = Names(dir.path());
+
+  std::set<Op> failedOps;
+  for (Fault fault : {Fault::kFails, Fault::kRunsOutOfMemory}) {
+    for (unsigned n = 1; n <= operations; ++n) {
+      SCOPED_TRACE("operation " + std::to_string(n) +
+                   (fault == Fault::kFails ? " fails" : " runs out of memory"));
+      FaultPlan plan(n, fault);
+      FaultyFiles files(exportPath, plan);
+      for (OutputFile file : kOutputs) {
+        WriteBytes(files.OutputName(file), OldBytes(file));
+      }
+      RecordingSink sink;
+      EXPECT_FALSE(RunConversion(files, sink));
+      failedOps.insert(plan.failedOp());
+
+      ASSERT_EQ(sink.notices.size(), 1u);
+      const Notice expected = Expected(plan.failedOp(), plan.failedFile(), fault, files);
+      EXPECT_EQ(sink.notices[0].kind, expected.kind);
+      EXPECT_EQ(sink.notices[0].caption, expected.caption);
+      EXPECT_EQ(sink.notices[0].text, expected.text);
+      // An output is new only when the run completed it before the failure.
+      bool completed = true;
+      for (OutputFile file : kOutputs) {
+        const std::string bytes = ReadBytes(files.OutputName(file));
+        const std::size_t i = static_cast<std::size_t>(file);
+        if (completed && bytes != fresh[i]) {
+          completed = false;
+        }
+        EXPECT_EQ(bytes, completed ? fresh[i] : OldBytes(file)) << OutputFileName(file);
+      }
+      EXPECT_EQ(Names(dir.path()), names) << "a temporary file was left behind";
+    }
+  }
+  EXPECT_EQ(failedOps.size(), 6u) << "every kind of operation should have failed once";
+}
+
+}  // namespace
+}  // namespace ledger
