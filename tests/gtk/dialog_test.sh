@@ -154,6 +154,41 @@ test_file_size_limit() {
   expect_exit_zero
 }
 
+# Ended by a signal while a failed run's warning is shown, its output's temporary file still
+# open, the program removes that file before it dies of the signal.
+test_interrupted() {
+  local dir signal
+  for signal in TERM INT HUP; do
+    # A scout file far past the limit, which leaves room for the toolkit's own small files.
+    dir=$(mktemp -d "$session_dir/interrupted.XXXX")
+    { printf 'LedgerExport\r\n'; seq -f 'S-%g\tName\r' 200; } >"$dir/Ledger.txt"
+    start_app /bin/bash "$dir" -c 'ulimit -f 16 && exec "$0"' "$gui"
+    choose_file "$dir/Ledger.txt"
+    wait_window "Unable to write file" >/dev/null
+    [ -n "$(find "$dir" -name '.*.tmp')" ] || fail "no temporary file while the warning is shown"
+    kill -s "$signal" "$app_pid"
+    wait_app_exit
+    [ "$app_status" -eq $((128 + $(kill -l "$signal"))) ] || fail "SIG$signal gave status $app_status"
+    [ -z "$(find "$dir" -name '.*.tmp')" ] || fail "SIG$signal left: $(ls -A "$dir")"
+  done
+}
+
+# A FIFO chosen as the export is refused at once instead of freezing the dialog, which stays
+# open and still ends on request.
+test_fifo_export() {
+  local dir main
+  dir=$(mktemp -d "$session_dir/fifo.XXXX")
+  mkfifo "$dir/Ledger.txt"
+  start_app "$gui" "$dir"
+  choose_file "$dir/Ledger.txt"
+  dismiss_notice "Unable to open file"
+  expect_running "after the FIFO was refused"
+  [ ! -e "$dir/CPERW.DAT" ] && [ ! -e "$dir/APERW.DAT" ] || fail "records were written"
+  main=$(wait_window "$main_title")
+  "$close_window" "$main" || fail "could not ask the dialog to close"
+  expect_exit_zero
+}
+
 # Cancelling the chooser returns to the dialog with nothing written; the window's close button
 # then ends the program with status 0.
 test_chooser_cancel() {
