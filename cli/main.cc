@@ -78,17 +78,6 @@ std::string EscapeControlBytes(const std::string& text) {
   return escaped;
 }
 
-// Whether `notice` carries a file's path as its text, rather than a sentence.
-bool NamesAFile(const ledger::Notice& notice) {
-  for (const char* caption : {ledger::kCreateFailedCaption, ledger::kWriteFailedCaption,
-                              ledger::kOpenFailedCaption, ledger::kReadFailedCaption}) {
-    if (notice.caption == caption) {
-      return true;
-    }
-  }
-  return false;
-}
-
 int UsageError() {
   std::fputs(kUsage, stderr);
   return 2;
@@ -96,14 +85,15 @@ int UsageError() {
 
 // Prints a failed run's notice on standard error; returns the failure's exit status.
 int Failure(const std::optional<ledger::Notice>& notice) {
-  if (!notice || notice->text == ledger::kOutOfMemoryText) {
+  if (!notice || notice->code == ledger::NoticeCode::kOutOfMemory) {
     std::fputs(ledger::kOutOfMemoryLine, stderr);
     std::fputs("\n", stderr);
     return 1;
   }
   // A name is printed so that its bytes cannot break the line or forge another one.
-  const std::string text = NamesAFile(*notice) ? EscapeControlBytes(notice->text) : notice->text;
-  Print(stderr, "ledger-convert: " + notice->caption + ": " + text + "\n");
+  const std::string text = ledger::NamesAFile(notice->code) ? EscapeControlBytes(notice->path)
+                                                            : ledger::SentenceOf(notice->code);
+  Print(stderr, "ledger-convert: " + std::string(notice->caption()) + ": " + text + "\n");
   return 1;
 }
 
@@ -160,8 +150,7 @@ int Check(const char* path, const char* given) {
               counts.cuts, counts.cuts == 1 ? "" : "s");
   // The listing is the check's whole result: one that did not reach its reader is no success.
   if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-    return Failure(ledger::Notice{ledger::NoticeKind::kWarning, "standard output",
-                                  ledger::kWriteFailedCaption});
+    return Failure(ledger::Notice{ledger::NoticeCode::kWriteFailed, "standard output"});
   }
   return 0;
 }
@@ -172,7 +161,7 @@ int Convert(const char* path) {
   if (completed) {
     // The files are written: that stays the outcome even when the message cannot be shown.
     if (sink.notice()) {
-      Print(stdout, sink.notice()->text + "\n");
+      Print(stdout, std::string(sink.notice()->message()) + "\n");
     }
     return 0;
   }

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "core/byte_source.h"
+#include "core/export_reader.h"
 #include "core/records.h"
 
 namespace ledger {
@@ -80,8 +81,7 @@ class StringReceiver final : public OutputReceiver {
   // written before the adults, so the adults take at most the lines the scouts did not.
   std::size_t RecordBound(OutputFile file) {
     if (lines_ == 0) {
-      lines_ =
-          static_cast<std::size_t>(std::count(exportBytes_.begin(), exportBytes_.end(), '\n')) + 1;
+      lines_ = CountExportLines(exportBytes_);
     }
     if (file == OutputFile::kAdults) {
       return lines_ - std::min(lines_, outputs_.scouts.size() / kRecordSize);
@@ -108,9 +108,10 @@ class StringReceiver final : public OutputReceiver {
 
 }  // namespace
 
-bool ConvertExportBytes(std::string_view exportBytes, OutputReceiver& receiver, NoticeSink& sink) {
+bool ConvertExportBytes(std::string_view exportBytes, OutputReceiver& receiver, NoticeSink& sink,
+                        MemberListener* alongside) {
   ReceiverFiles files(exportBytes, receiver);
-  return RunConversion(files, sink);
+  return RunConversion(files, sink, alongside);
 }
 
 bool ConvertExportBytes(std::string_view exportBytes, MemoryOutputs& outputs, NoticeSink& sink) {

@@ -2,11 +2,11 @@
 
 #include <memory>
 #include <new>
+#include <optional>
 #include <string_view>
 
-#include "core/export_reader.h"
+#include "core/export_walk.h"
 #include "core/records.h"
-#include "core/text_fields.h"
 #include "core/version_file.h"
 
 namespace ledger {
@@ -36,16 +36,6 @@ class RecordBlock {
   std::size_t used_ = 0;
 };
 
-// Everything one run works in, allocated once per run and never per record.
-struct RunState {
-  explicit RunState(ByteSource& source) : input(source), reader(source) {}
-  ByteSource& input;
-  ExportReader reader;
-  ExportLine line;
-  FieldViews fields;
-  RecordBlock block;
-};
-
 // Passes on the first notice only, so that a run shows one however it ends.
 class OnceSink : public NoticeSink {
  public:
@@ -56,7 +46,6 @@ class OnceSink : public NoticeSink {
       sink_.Show(notice);
     }
   }
-  bool shown() const { return shown_; }
 
  private:
   NoticeSink& sink_;
@@ -88,79 +77,73 @@ class PendingOutput {
   OutputSink* sink_ = nullptr;
 };
 
-bool Report(NoticeSink& sink, NoticeKind kind, std::string text, const char* caption) {
-  sink.Show(Notice{kind, std::move(text), caption});
+bool Report(NoticeSink& sink, NoticeCode code, std::string path = std::string()) {
+  sink.Show(Notice{code, std::move(path)});
   return false;
 }
 
-bool Warn(NoticeSink& sink, const std::string& name, const char* caption) {
-  return Report(sink, NoticeKind::kWarning, name, caption);
+OutputFile FileOf(MemberKind kind) {
+  return kind == MemberKind::kScout ? OutputFile::kScouts : OutputFile::kAdults;
 }
 
-enum class Section { kScouts, kAdults };
+// The conversion as a listener of the walk: each section's members become the records of its
+// file, which is created when the section starts and put in place when it ends; a listener
+// alongside is told of the same walk. A failure's notice comes while its file is still open: it
+// is abandoned after it, when the writer goes.
+class RecordWriter final : public MemberListener {
+ public:
+  RecordWriter(RunFiles& files, ByteSource& input, NoticeSink& sink, MemberListener* alongside)
+      : files_(files), input_(input), sink_(sink), alongside_(alongside) {}
 
-// Converts the member lines of one section into records; false once a notice has been shown.
-// The scouts section ends at an "Adults" line, the adults section at the end of the input.
-bool ConvertSection(Section section, RunState& run, OutputSink& out, const std::string& outName,
-                    RunFiles& files, NoticeSink& sink) {
-  for (;;) {
-    const ReadResult result = run.reader.Next(run.line);
-    if (result == ReadResult::kEnd) {
-      return true;
+  bool OnSectionStart(MemberKind kind) override {
+    output_.reset();
+    output_.emplace(files_, FileOf(kind));
+    out_ = output_->Create();
+    if (out_ == nullptr) {
+      return Report(sink_, NoticeCode::kCreateFailed, files_.OutputName(FileOf(kind)));
     }
-    if (result == ReadResult::kError) {
-      return Warn(sink, files.ExportName(), kReadFailedCaption);
-    }
-    const std::string_view text = run.line.text;
-    if (section == Section::kScouts) {
-      const ScoutsSectionLine kind = ClassifyScoutsSectionLine(text);
-      if (kind == ScoutsSectionLine::kScoutsMarker) {
-        continue;
-      }
-      if (kind == ScoutsSectionLine::kAdultsMarker) {
-        return true;
-      }
-    }
-    SplitFieldViews(text, run.fields);
-    if (section == Section::kScouts) {
-      BuildScoutRecord(run.fields, *new (run.block.Next()) ScoutRecord);
+    return alongside_ == nullptr || alongside_->OnSectionStart(kind);
+  }
+
+  bool OnMember(MemberKind kind, std::size_t number, std::size_t line,
+                const FieldViews& fields) override {
+    if (kind == MemberKind::kScout) {
+      BuildScoutRecord(fields, *new (block_->Next()) ScoutRecord);
     } else {
-      BuildAdultRecord(run.fields, *new (run.block.Next()) AdultRecord);
+      BuildAdultRecord(fields, *new (block_->Next()) AdultRecord);
     }
     // Records follow one another, so each lands at 512 times its index without a seek.
-    if (run.block.Keep() && !run.block.Flush(out)) {
-      return Warn(sink, outName, kWriteFailedCaption);
+    if (block_->Keep() && !block_->Flush(*out_)) {
+      return Report(sink_, NoticeCode::kWriteFailed, files_.OutputName(FileOf(kind)));
     }
+    return alongside_ == nullptr || alongside_->OnMember(kind, number, line, fields);
   }
-}
 
-// Writes one record file from its section of the export; false once a notice has been shown.
-// The notice of a failure comes while the file is still open; it is abandoned after it.
-bool WriteRecordFile(Section section, OutputFile file, RunState& run, RunFiles& files,
-                     NoticeSink& sink) {
-  const std::string name = files.OutputName(file);
-  PendingOutput output(files, file);
-  OutputSink* out = output.Create();
-  if (out == nullptr) {
-    return Warn(sink, name, kCreateFailedCaption);
+  bool OnSectionEnd(MemberKind kind) override {
+    if (!block_->Flush(*out_)) {
+      return Report(sink_, NoticeCode::kWriteFailed, files_.OutputName(FileOf(kind)));
+    }
+    // An export changed while it was read may have given part of its old members and part of
+    // its new ones: such records never replace a file.
+    if (input_.Changed()) {
+      return Report(sink_, NoticeCode::kReadFailed, files_.ExportName());
+    }
+    // A file system may take the last bytes only now; a file that cannot is not complete.
+    if (!output_->Commit()) {
+      return Report(sink_, NoticeCode::kWriteFailed, files_.OutputName(FileOf(kind)));
+    }
+    return alongside_ == nullptr || alongside_->OnSectionEnd(kind);
   }
-  if (!ConvertSection(section, run, *out, name, files, sink)) {
-    return false;
-  }
-  if (!run.block.Flush(*out)) {
-    return Warn(sink, name, kWriteFailedCaption);
-  }
-  // An export changed while it was read may have given part of its old members and part of its
-  // new ones: such records never replace a file.
-  if (run.input.Changed()) {
-    return Warn(sink, files.ExportName(), kReadFailedCaption);
-  }
-  // A file system may take the last bytes only now; a file that cannot is not complete.
-  if (!output.Commit()) {
-    return Warn(sink, name, kWriteFailedCaption);
-  }
-  return true;
-}
+
+ private:
+  RunFiles& files_;
+  ByteSource& input_;
+  NoticeSink& sink_;
+  MemberListener* alongside_;
+  std::unique_ptr<RecordBlock> block_ = std::make_unique<RecordBlock>();
+  std::optional<PendingOutput> output_;
+  OutputSink* out_ = nullptr;
+};
 
 bool WriteVersion(OutputSink& out) {
   const std::string_view line1 = kVersionLine1;
@@ -169,33 +152,34 @@ bool WriteVersion(OutputSink& out) {
 }
 
 // The run up to its last output; false once a failure's notice has been shown.
-bool ConvertFiles(RunFiles& files, NoticeSink& sink) {
+bool ConvertFiles(RunFiles& files, NoticeSink& sink, MemberListener* alongside) {
   {
-    const std::string name = files.OutputName(OutputFile::kVersion);
     PendingOutput version(files, OutputFile::kVersion);
     OutputSink* out = version.Create();
     if (out == nullptr) {
-      return Warn(sink, name, kCreateFailedCaption);
+      return Report(sink, NoticeCode::kCreateFailed, files.OutputName(OutputFile::kVersion));
     }
     if (!WriteVersion(*out) || !version.Commit()) {
-      return Warn(sink, name, kWriteFailedCaption);
+      return Report(sink, NoticeCode::kWriteFailed, files.OutputName(OutputFile::kVersion));
     }
   }
 
   ByteSource* input = files.OpenExport();
   if (input == nullptr) {
-    return Warn(sink, files.ExportName(), kOpenFailedCaption);
+    return Report(sink, NoticeCode::kOpenFailed, files.ExportName());
   }
-  auto run = std::make_unique<RunState>(*input);
-  const ReadResult header = run->reader.ReadHeader(kExportHeader);
-  if (header == ReadResult::kError) {
-    return Warn(sink, files.ExportName(), kReadFailedCaption);
+  RecordWriter writer(files, *input, sink, alongside);
+  switch (WalkExport(*input, writer)) {
+    case WalkEnd::kComplete:
+      return true;
+    case WalkEnd::kInvalidFormat:
+      return Report(sink, NoticeCode::kInvalidFormat);
+    case WalkEnd::kReadFailed:
+      return Report(sink, NoticeCode::kReadFailed, files.ExportName());
+    case WalkEnd::kStopped:
+      break;
   }
-  if (header == ReadResult::kEnd) {
-    return Report(sink, NoticeKind::kInformation, kInvalidFormatText, kNoticeCaption);
-  }
-  return WriteRecordFile(Section::kScouts, OutputFile::kScouts, *run, files, sink) &&
-         WriteRecordFile(Section::kAdults, OutputFile::kAdults, *run, files, sink);
+  return false;
 }
 
 }  // namespace
@@ -212,25 +196,18 @@ const char* OutputFileName(OutputFile file) {
   return "APERW.DAT";
 }
 
-bool RunConversion(RunFiles& files, NoticeSink& sink) {
+bool RunConversion(RunFiles& files, NoticeSink& sink, MemberListener* alongside) {
   OnceSink once(sink);
   try {
-    if (!ConvertFiles(files, once)) {
+    if (!ConvertFiles(files, once, alongside)) {
       return false;
     }
   } catch (const std::bad_alloc&) {
     // Every output begun has been abandoned on the way out; the completed ones stay whole.
-    try {
-      once.Show(Notice{NoticeKind::kWarning, kOutOfMemoryText, kNoticeCaption});
-    } catch (const std::bad_alloc&) {
-    }
+    once.Show(Notice{NoticeCode::kOutOfMemory, std::string()});
     return false;
   }
-  try {
-    once.Show(Notice{NoticeKind::kInformation, kSuccessText, kNoticeCaption});
-  } catch (const std::bad_alloc&) {
-    // The files are written whether or not the notice could be made.
-  }
+  once.Show(Notice{NoticeCode::kConverted, std::string()});
   return true;
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/byte_source.h"
+#include "core/export_walk.h"
 #include "core/notice.h"
 #include "core/output_sink.h"
 
@@ -34,9 +35,10 @@ class RunFiles {
 
 // Converts the export of `files` into its three outputs, in order: the version file, then the
 // export is opened, then the scout file is completed before the adult file is begun. Hands
-// exactly one notice to `sink` and returns whether the conversion completed. Never throws:
-// running out of memory gives the out-of-memory warning.
-bool RunConversion(RunFiles& files, NoticeSink& sink);
+// exactly one notice to `sink` and returns whether the conversion completed. `alongside`, when
+// given, is told of the same walk of the export as it goes (a check, say). Never throws: running
+// out of memory gives the out-of-memory warning.
+bool RunConversion(RunFiles& files, NoticeSink& sink, MemberListener* alongside = nullptr);
 
 }  // namespace ledger
 

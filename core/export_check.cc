@@ -1,82 +1,46 @@
 #include "core/export_check.h"
 
-#include <memory>
 #include <new>
 
-#include "core/export_reader.h"
 #include "core/file_stream.h"
-#include "core/records.h"
 
 namespace ledger {
-namespace {
 
-bool Warn(NoticeSink& sink, const std::string& name, const char* caption) {
-  sink.Show(Notice{NoticeKind::kWarning, name, caption});
-  return false;
-}
-
-// Tells `listener` of one member and of each field its record cuts.
-void CheckMember(MemberKind kind, std::size_t number, std::size_t line, const FieldViews& fields,
-                 CheckListener& listener, CheckCounts& counts) {
-  listener.OnMember(kind, number, line, fields);
+bool ExportCheck::OnMember(MemberKind kind, std::size_t number, std::size_t line,
+                           const FieldViews& fields) {
+  ++(kind == MemberKind::kScout ? counts_.scouts : counts_.adults);
+  listener_.OnMember(kind, number, line, fields);
   for (int k = 0; k < kMaxFields; ++k) {
-    const std::size_t room = kind == MemberKind::kScout ? ScoutFieldRoom(k) : AdultFieldRoom(k);
+    const std::size_t room = FieldRoom(kind, k);
     if (room > 0 && fields.field[k].size() > room) {
-      ++counts.cuts;
-      listener.OnCut(kind, number, CutField{line, k, room, fields.field[k].size()});
+      ++counts_.cuts;
+      listener_.OnCut(kind, number, CutField{line, k, room, fields.field[k].size()});
     }
   }
+  return true;
 }
-
-struct CheckState {
-  explicit CheckState(ByteSource& source) : reader(source) {}
-  ExportReader reader;
-  ExportLine line;
-  FieldViews fields;
-};
-
-}  // namespace
 
 bool CheckExport(ByteSource& source, const std::string& exportName, CheckListener& listener,
                  CheckCounts& counts, NoticeSink& sink) {
   counts = CheckCounts();
   try {
-    auto state = std::make_unique<CheckState>(source);
-    const ReadResult header = state->reader.ReadHeader(kExportHeader);
-    if (header == ReadResult::kError) {
-      return Warn(sink, exportName, kReadFailedCaption);
-    }
-    if (header == ReadResult::kEnd) {
-      sink.Show(Notice{NoticeKind::kInformation, kInvalidFormatText, kNoticeCaption});
-      return false;
-    }
-    MemberKind section = MemberKind::kScout;
-    for (;;) {
-      const ReadResult result = state->reader.Next(state->line);
-      if (result == ReadResult::kEnd) {
+    ExportCheck check(listener);
+    switch (WalkExport(source, check)) {
+      case WalkEnd::kComplete:
+        counts = check.counts();
         return true;
-      }
-      if (result == ReadResult::kError) {
-        return Warn(sink, exportName, kReadFailedCaption);
-      }
-      const std::string_view text = state->line.text;
-      if (section == MemberKind::kScout) {
-        const ScoutsSectionLine kind = ClassifyScoutsSectionLine(text);
-        if (kind == ScoutsSectionLine::kAdultsMarker) {
-          section = MemberKind::kAdult;
-        }
-        if (kind != ScoutsSectionLine::kScout) {
-          continue;
-        }
-      }
-      SplitFieldViews(text, state->fields);
-      std::size_t& number = section == MemberKind::kScout ? counts.scouts : counts.adults;
-      CheckMember(section, ++number, state->reader.lineNumber(), state->fields, listener, counts);
+      case WalkEnd::kInvalidFormat:
+        sink.Show(Notice{NoticeCode::kInvalidFormat, ""});
+        return false;
+      case WalkEnd::kReadFailed:
+      case WalkEnd::kStopped:
+        break;
     }
+    sink.Show(Notice{NoticeCode::kReadFailed, exportName});
   } catch (const std::bad_alloc&) {
-    sink.Show(Notice{NoticeKind::kWarning, kOutOfMemoryText, kNoticeCaption});
-    return false;
+    sink.Show(Notice{NoticeCode::kOutOfMemory, ""});
   }
+  return false;
 }
 
 bool CheckExportFile(const std::string& exportPath, CheckListener& listener, CheckCounts& counts,
@@ -84,7 +48,8 @@ bool CheckExportFile(const std::string& exportPath, CheckListener& listener, Che
   FileStream input;
   if (!input.Open(exportPath, "rb")) {
     counts = CheckCounts();
-    return Warn(sink, exportPath, kOpenFailedCaption);
+    sink.Show(Notice{NoticeCode::kOpenFailed, exportPath});
+    return false;
   }
   FileSource source(input.get());
   return CheckExport(source, exportPath, listener, counts, sink);

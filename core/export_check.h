@@ -6,12 +6,12 @@
 #include <string_view>
 
 #include "core/byte_source.h"
+#include "core/export_walk.h"
 #include "core/notice.h"
+#include "core/records.h"
 #include "core/text_fields.h"
 
 namespace ledger {
-
-enum class MemberKind { kScout, kAdult };
 
 // A field that its record does not hold whole.
 struct CutField {
@@ -40,6 +40,22 @@ struct CheckCounts {
   std::size_t scouts = 0;
   std::size_t adults = 0;
   std::size_t cuts = 0;
+};
+
+// The check as a listener of a walk: counts the members and tells `listener` of each and of each
+// field its record cuts. Serves a check alone, or beside a conversion in the same walk.
+class ExportCheck final : public MemberListener {
+ public:
+  explicit ExportCheck(CheckListener& listener) : listener_(listener) {}
+  bool OnSectionStart(MemberKind) override { return true; }
+  bool OnMember(MemberKind kind, std::size_t number, std::size_t line,
+                const FieldViews& fields) override;
+  bool OnSectionEnd(MemberKind) override { return true; }
+  const CheckCounts& counts() const { return counts_; }
+
+ private:
+  CheckListener& listener_;
+  CheckCounts counts_;
 };
 
 // Reads the export from `source` with exactly the conversion's rules and writes nothing; tells

@@ -157,6 +157,19 @@ ReadResult ExportReader::Next(ExportLine& line) {
   return ReadResult::kLine;
 }
 
+std::size_t CountExportLines(std::string_view bytes) {
+  const void* stop = std::memchr(bytes.data(), kCtrlZ, bytes.size());
+  const char* end = stop != nullptr ? static_cast<const char*>(stop) : bytes.data() + bytes.size();
+  std::size_t lines = 1;
+  for (const char* at = bytes.data();
+       (at = static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)))) !=
+       nullptr;
+       ++at) {
+    ++lines;
+  }
+  return lines;
+}
+
 ScoutsSectionLine ClassifyScoutsSectionLine(std::string_view text) {
   if (EqualsIgnoreAsciiCase(text, "Scouts")) {
     return ScoutsSectionLine::kScoutsMarker;

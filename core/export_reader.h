@@ -27,6 +27,10 @@ struct ExportLine {
 
 enum class ReadResult { kLine, kEnd, kError };
 
+// The most lines a reader gives of the export `bytes`: one more than the line feeds before the
+// first Ctrl-Z, which ends the input. A bound of the members, and so of the records, it makes.
+std::size_t CountExportLines(std::string_view bytes);
+
 // What a line of the scouts section is. Both section markers match in any ASCII case; a
 // "Scouts" line is no member, and in the adults section every line is a member.
 enum class ScoutsSectionLine { kScout, kScoutsMarker, kAdultsMarker };

@@ -2,16 +2,49 @@
 #define LEDGER_CORE_NOTICE_H_
 
 #include <string>
+#include <string_view>
 
 namespace ledger {
 
 enum class NoticeKind { kInformation, kWarning };
 
-// What a conversion run tells the user: one per started run.
+// What a notice tells: one code for each thing a run or a dialog can have to say.
+enum class NoticeCode {
+  kConverted,      // the three files are written
+  kInvalidFormat,  // the file is no export
+  kCreateFailed,   // an output cannot be created: names it
+  kWriteFailed,    // an output cannot be written whole: names it
+  kOpenFailed,     // the export cannot be opened: names it
+  kReadFailed,     // the export cannot be read, or changed while read: names it
+  kOutOfMemory,    // the run ran out of memory
+  kDropOneFile,    // several files were dropped onto a dialog at once
+};
+
+// Whether `code` is shown as information or as a warning; the same for every front end.
+NoticeKind KindOf(NoticeCode code);
+
+// The message box's title for `code`.
+const char* CaptionOf(NoticeCode code);
+
+// The sentence `code` says; empty for a notice that names a file, whose message is the path.
+const char* SentenceOf(NoticeCode code);
+
+// True for the notices whose message is a file's path.
+bool NamesAFile(NoticeCode code);
+
+// What a run tells the user: one per started run.
 struct Notice {
-  NoticeKind kind = NoticeKind::kInformation;
-  std::string text;     // the message; a warning carries a file's path here
-  std::string caption;  // the message box's title
+  NoticeCode code = NoticeCode::kConverted;
+  std::string path;  // the file a notice that names one names, as the run was given it
+
+  NoticeKind kind() const { return KindOf(code); }
+  // The message box's title; NUL-terminated.
+  std::string_view caption() const { return CaptionOf(code); }
+  // The message as a message box shows it: the path for a notice that names a file, else the
+  // sentence; NUL-terminated, valid while the notice is.
+  std::string_view message() const {
+    return NamesAFile(code) ? std::string_view(path) : std::string_view(SentenceOf(code));
+  }
 };
 
 // Receives the run's one notice; returns once the user has seen it.
@@ -22,23 +55,8 @@ class NoticeSink {
   virtual void Show(const Notice& notice) = 0;
 };
 
-// The fixed texts of the run's notices.
-inline constexpr const char kNoticeCaption[] = "Convert Ledger Files";
-inline constexpr const char kSuccessText[] =
-    "File successfully converted.\n\nYou should now run the File>Import option in Ombrellin to "
-    "import your data.";
-inline constexpr const char kInvalidFormatText[] =
-    "Invalid file format.\n\nPlease re-export your data from Vantorel and try again.";
-inline constexpr const char kCreateFailedCaption[] = "Unable to create file";
-inline constexpr const char kWriteFailedCaption[] = "Unable to write file";
-inline constexpr const char kOpenFailedCaption[] = "Unable to open file";
-inline constexpr const char kReadFailedCaption[] = "Unable to read file";
-// Shown, with kNoticeCaption, when a run ran out of memory; the command prints kOutOfMemoryLine.
-inline constexpr const char kOutOfMemoryText[] =
-    "The conversion stopped: there is not enough memory.";
+// The command's line when a run ran out of memory.
 inline constexpr const char kOutOfMemoryLine[] = "ledger-convert: out of memory";
-// Shown, with kNoticeCaption, when several files are dropped onto a dialog at once.
-inline constexpr const char kDropOneFileText[] = "Please drop one export file at a time.";
 
 // The converter dialog's title and its two paragraphs, for front ends that build their own dialog.
 inline constexpr const char kDialogTitle[] = "Convert Ledger Export";

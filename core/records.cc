@@ -82,15 +82,6 @@ void ApplyLayout(const FieldViews& fields, unsigned char* record) {
   ApplyCopies<kLayout>(fields, record, std::make_index_sequence<std::size(kLayout)>());
 }
 
-// The fields of a table as views, each up to its terminator.
-FieldViews ViewsOf(const FieldTable& table) {
-  FieldViews views;
-  for (int k = 0; k < kMaxFields; ++k) {
-    views.field[k] = std::string_view(table.Field(k), std::strlen(table.Field(k)));
-  }
-  return views;
-}
-
 // The room of `field` in `layout`, derived from the copies that follow its own.
 template <std::size_t N>
 constexpr std::size_t RoomOf(const Copy (&layout)[N], int field) {
@@ -143,6 +134,36 @@ int AdultFlagOf(std::string_view field) {
   return EqualsIgnoreAsciiCase(field, "yes") ? 1 : 0;
 }
 
+std::size_t FieldRoom(MemberKind kind, int field) {
+  return kind == MemberKind::kScout ? ScoutFieldRoom(field) : AdultFieldRoom(field);
+}
+
+namespace {
+
+constexpr StoredFields StoredFieldsOf(const std::array<std::size_t, kMaxFields>& rooms,
+                                      bool adult) {
+  StoredFields stored{0, {}};
+  for (int k = 0; k < kMaxFields; ++k) {
+    if (rooms[static_cast<std::size_t>(k)] > 0 || (adult && k == kAdultFlagField)) {
+      stored.at[stored.count++] = StoredField{k, rooms[static_cast<std::size_t>(k)]};
+    }
+  }
+  return stored;
+}
+
+constexpr StoredFields kScoutStored = StoredFieldsOf(kScoutRooms, false);
+constexpr StoredFields kAdultStored = StoredFieldsOf(kAdultRooms, true);
+
+}  // namespace
+
+const StoredFields& RecordFields(MemberKind kind) {
+  return kind == MemberKind::kScout ? kScoutStored : kAdultStored;
+}
+
+const char* AdultFlagWord(std::string_view field) {
+  return AdultFlagOf(field) != 0 ? "1" : "0";
+}
+
 void BuildScoutRecord(const FieldViews& fields, ScoutRecord& record) {
   ApplyLayout<kScoutLayout>(fields, record.bytes);
 }
@@ -153,14 +174,6 @@ void BuildAdultRecord(const FieldViews& fields, AdultRecord& record) {
   record.bytes[kAdultFlagOffset] =
       static_cast<unsigned char>(AdultFlagOf(fields.field[kAdultFlagField]));
   record.bytes[kAdultFlagOffset + 1] = 0;
-}
-
-void BuildScoutRecord(const FieldTable& fields, ScoutRecord& record) {
-  BuildScoutRecord(ViewsOf(fields), record);
-}
-
-void BuildAdultRecord(const FieldTable& fields, AdultRecord& record) {
-  BuildAdultRecord(ViewsOf(fields), record);
 }
 
 }  // namespace ledger

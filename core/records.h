@@ -10,6 +10,9 @@ namespace ledger {
 
 inline constexpr std::size_t kRecordSize = 512;
 
+// The two sections of an export, and the two record files they make.
+enum class MemberKind { kScout, kAdult };
+
 // The adult field that sets the adult record's flag word instead of being stored as text.
 inline constexpr int kAdultFlagField = 13;
 
@@ -24,11 +27,9 @@ struct AdultRecord {
 };
 
 // Clears `record` and copies the scout fields of `fields` into it in layout order.
-void BuildScoutRecord(const FieldTable& fields, ScoutRecord& record);
 void BuildScoutRecord(const FieldViews& fields, ScoutRecord& record);
 
 // Clears `record`, copies the adult fields of `fields` into it and sets the flag word.
-void BuildAdultRecord(const FieldTable& fields, AdultRecord& record);
 void BuildAdultRecord(const FieldViews& fields, AdultRecord& record);
 
 // The bytes of field `field` that a scout or adult record holds where the importer reads it: a
@@ -41,6 +42,24 @@ std::size_t AdultFieldRoom(int field);
 // The adult record's flag word for `field` (field 13 as split, trailing blanks off): 1 when it
 // reads "yes" in any case, else 0.
 int AdultFlagOf(std::string_view field);
+
+// The room of field `field` in a record of `kind`: ScoutFieldRoom or AdultFieldRoom.
+std::size_t FieldRoom(MemberKind kind, int field);
+
+// The fields a record of `kind` stores, in field order: each text field with its room, and the
+// adult flag with room 0, stored as a word.
+struct StoredField {
+  int field;
+  std::size_t room;
+};
+struct StoredFields {
+  int count;
+  StoredField at[kMaxFields];
+};
+const StoredFields& RecordFields(MemberKind kind);
+
+// The adult flag's word for `field`, as a preview shows it: "1" or "0".
+const char* AdultFlagWord(std::string_view field);
 
 }  // namespace ledger
 

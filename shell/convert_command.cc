@@ -28,7 +28,7 @@ DialogNext RunDropCommand(const std::vector<std::string>& paths, NoticeSink& sin
     return Convert(paths.front(), sink, temps);
   }
   if (paths.size() > 1) {
-    sink.Show(Notice{NoticeKind::kWarning, kDropOneFileText, kNoticeCaption});
+    sink.Show(Notice{NoticeCode::kDropOneFile, std::string()});
   }
   return DialogNext::kStayOpen;
 }

@@ -345,17 +345,17 @@ EMSCRIPTEN_KEEPALIVE int ledger_convert(const char* bytes, std::size_t size) {
 
 // The last run's notice: 0 for information, 1 for a warning.
 EMSCRIPTEN_KEEPALIVE int ledger_notice_kind() {
-  return LastRun().notice.kind == ledger::NoticeKind::kWarning ? 1 : 0;
+  return LastRun().notice.kind() == ledger::NoticeKind::kWarning ? 1 : 0;
 }
 
 // The last run's notice caption, as a NUL-terminated UTF-8 string.
 EMSCRIPTEN_KEEPALIVE const char* ledger_notice_caption() {
-  return LastRun().notice.caption.c_str();
+  return LastRun().notice.caption().data();
 }
 
 // The last run's notice text; its paragraphs are separated by an empty line.
 EMSCRIPTEN_KEEPALIVE const char* ledger_notice_text() {
-  return LastRun().notice.text.c_str();
+  return LastRun().notice.message().data();
 }
 
 // Checks the `size` export bytes at `bytes` as the conversion reads them and keeps their
@@ -398,10 +398,14 @@ EMSCRIPTEN_KEEPALIVE const char* ledger_text(const char* name) {
     std::string_view name;
     const char* text;
   } kTexts[] = {
-      {"dialogTitle", ledger::kDialogTitle},         {"dialogPurpose", ledger::kDialogPurposeText},
-      {"dialogBefore", ledger::kDialogBeforeText},   {"noticeCaption", ledger::kNoticeCaption},
-      {"invalidFormat", ledger::kInvalidFormatText}, {"outOfMemory", ledger::kOutOfMemoryText},
-      {"dropOneFile", ledger::kDropOneFileText},     {"readFailed", ledger::kReadFailedCaption},
+      {"dialogTitle", ledger::kDialogTitle},
+      {"dialogPurpose", ledger::kDialogPurposeText},
+      {"dialogBefore", ledger::kDialogBeforeText},
+      {"noticeCaption", ledger::CaptionOf(ledger::NoticeCode::kConverted)},
+      {"invalidFormat", ledger::SentenceOf(ledger::NoticeCode::kInvalidFormat)},
+      {"outOfMemory", ledger::SentenceOf(ledger::NoticeCode::kOutOfMemory)},
+      {"dropOneFile", ledger::SentenceOf(ledger::NoticeCode::kDropOneFile)},
+      {"readFailed", ledger::CaptionOf(ledger::NoticeCode::kReadFailed)},
   };
   for (const auto& entry : kTexts) {
     if (entry.name == name)

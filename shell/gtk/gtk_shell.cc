@@ -131,11 +131,11 @@ std::optional<std::string> GtkExportChooser::ChooseExportFile() {
 void MessageBoxSink::Show(const Notice& notice) {
   gdk_display_beep(gtk_widget_get_display(GTK_WIDGET(parent_)));
   const GtkMessageType type =
-      notice.kind == NoticeKind::kWarning ? GTK_MESSAGE_WARNING : GTK_MESSAGE_INFO;
-  // The notice holds bytes as the file system spells them; labels need UTF-8.
-  GCharPtr text(g_utf8_make_valid(notice.text.c_str(), static_cast<gssize>(notice.text.size())));
-  GCharPtr caption(
-      g_utf8_make_valid(notice.caption.c_str(), static_cast<gssize>(notice.caption.size())));
+      notice.kind() == NoticeKind::kWarning ? GTK_MESSAGE_WARNING : GTK_MESSAGE_INFO;
+  // A path holds bytes as the file system spells them; labels need UTF-8.
+  const std::string_view message = notice.message();
+  GCharPtr text(g_utf8_make_valid(message.data(), static_cast<gssize>(message.size())));
+  GCharPtr caption(g_utf8_make_valid(notice.caption().data(), -1));
   GtkWidget* box = gtk_message_dialog_new(
       parent_, static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT), type,
       GTK_BUTTONS_OK, "%s", text.get());

@@ -36,9 +36,9 @@ UINT NoticeBoxFlags(NoticeKind kind) {
 }
 
 void MessageBoxSink::Show(const Notice& notice) {
-  MessageBeep(NoticeSound(notice.kind));
-  MessageBoxA(owner_ != nullptr ? owner_ : GetActiveWindow(), notice.text.c_str(),
-              notice.caption.c_str(), NoticeBoxFlags(notice.kind));
+  MessageBeep(NoticeSound(notice.kind()));
+  MessageBoxA(owner_ != nullptr ? owner_ : GetActiveWindow(), notice.message().data(),
+              notice.caption().data(), NoticeBoxFlags(notice.kind()));
 }
 
 }  // namespace ledger

@@ -45,27 +45,27 @@ std::string FieldAt(const std::string& file, std::size_t i, std::size_t offset) 
 
 void ExpectSuccess(const ExportRun& run) {
   ASSERT_EQ(1u, run.sink.notices.size());
-  EXPECT_EQ(NoticeKind::kInformation, run.notice().kind);
+  EXPECT_EQ(NoticeKind::kInformation, run.notice().kind());
   EXPECT_EQ(
       "File successfully converted.\n\nYou should now run the File>Import option in "
       "Ombrellin to import your data.",
-      run.notice().text);
-  EXPECT_EQ("Convert Ledger Files", run.notice().caption);
+      run.notice().message());
+  EXPECT_EQ("Convert Ledger Files", run.notice().caption());
 }
 
 void ExpectInvalidFormat(const ExportRun& run) {
   ASSERT_EQ(1u, run.sink.notices.size());
-  EXPECT_EQ(NoticeKind::kInformation, run.notice().kind);
+  EXPECT_EQ(NoticeKind::kInformation, run.notice().kind());
   EXPECT_EQ("Invalid file format.\n\nPlease re-export your data from Vantorel and try again.",
-            run.notice().text);
-  EXPECT_EQ("Convert Ledger Files", run.notice().caption);
+            run.notice().message());
+  EXPECT_EQ("Convert Ledger Files", run.notice().caption());
 }
 
 void ExpectWarning(const ExportRun& run, const std::string& caption, const std::string& path) {
   ASSERT_EQ(1u, run.sink.notices.size());
-  EXPECT_EQ(NoticeKind::kWarning, run.notice().kind);
-  EXPECT_EQ(caption, run.notice().caption);
-  EXPECT_EQ(path, run.notice().text);
+  EXPECT_EQ(NoticeKind::kWarning, run.notice().kind());
+  EXPECT_EQ(caption, run.notice().caption());
+  EXPECT_EQ(path, run.notice().message());
 }
 
 TEST(ConvertExportTest, ConvertsScoutsAndAdultsInOrder) {
@@ -199,9 +199,9 @@ TEST(ConvertExportTest, MissingExportIsReportedAfterTheVersionFile) {
   testing::RecordingSink sink;
   EXPECT_FALSE(ConvertExport(exportPath, sink));
   ASSERT_EQ(1u, sink.notices.size());
-  EXPECT_EQ(NoticeKind::kWarning, sink.notices[0].kind);
-  EXPECT_EQ("Unable to open file", sink.notices[0].caption);
-  EXPECT_EQ(exportPath, sink.notices[0].text);
+  EXPECT_EQ(NoticeKind::kWarning, sink.notices[0].kind());
+  EXPECT_EQ("Unable to open file", sink.notices[0].caption());
+  EXPECT_EQ(exportPath, sink.notices[0].message());
   EXPECT_EQ(kVersionBytes, ReadBytes(dir.File("PVERSION.DAT")));
   EXPECT_EQ("earlier run", ReadBytes(dir.File("CPERW.DAT")));
   EXPECT_FALSE(fs::exists(dir.File("APERW.DAT")));
@@ -213,9 +213,9 @@ TEST(ConvertExportTest, MissingDirectoryCannotTakeTheVersionFile) {
   testing::RecordingSink sink;
   EXPECT_FALSE(ConvertExport(exportPath, sink));
   ASSERT_EQ(1u, sink.notices.size());
-  EXPECT_EQ(NoticeKind::kWarning, sink.notices[0].kind);
-  EXPECT_EQ("Unable to create file", sink.notices[0].caption);
-  EXPECT_EQ(OutputPath(exportPath, "PVERSION.DAT"), sink.notices[0].text);
+  EXPECT_EQ(NoticeKind::kWarning, sink.notices[0].kind());
+  EXPECT_EQ("Unable to create file", sink.notices[0].caption());
+  EXPECT_EQ(OutputPath(exportPath, "PVERSION.DAT"), sink.notices[0].message());
 }
 
 TEST(ConvertExportTest, ADirectoryWhereAnOutputGoesCannotBeCreated) {
@@ -254,9 +254,9 @@ TEST(ConvertExportTest, AnExportNamedLikeAnOutputIsNeverOverwritten) {
     testing::RecordingSink sink;
     EXPECT_FALSE(ConvertExport(exportPath, sink));
     ASSERT_EQ(1u, sink.notices.size());
-    EXPECT_EQ(NoticeKind::kWarning, sink.notices[0].kind);
-    EXPECT_EQ("Unable to create file", sink.notices[0].caption);
-    EXPECT_EQ(exportPath, sink.notices[0].text);
+    EXPECT_EQ(NoticeKind::kWarning, sink.notices[0].kind());
+    EXPECT_EQ("Unable to create file", sink.notices[0].caption());
+    EXPECT_EQ(exportPath, sink.notices[0].message());
     EXPECT_EQ(exportBytes, ReadBytes(exportPath));
   }
 }
@@ -280,8 +280,8 @@ TEST(ConvertExportTest, ABareFileNameConvertsInTheCurrentDirectory) {
   EXPECT_EQ(512u, ReadBytes(dir.File("CPERW.DAT")).size());
   EXPECT_FALSE(blocked);
   ASSERT_EQ(1u, blockedSink.notices.size());
-  EXPECT_EQ("APERW.DAT", blockedSink.notices[0].text);  // the bare name, as the run used it
-  EXPECT_EQ("Unable to create file", blockedSink.notices[0].caption);
+  EXPECT_EQ("APERW.DAT", blockedSink.notices[0].message());  // the bare name, as the run used it
+  EXPECT_EQ("Unable to create file", blockedSink.notices[0].caption());
 }
 
 TEST(ConvertExportTest, TheExportIsNeverModified) {

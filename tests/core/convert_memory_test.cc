@@ -32,9 +32,9 @@ TEST(ConvertMemoryTest, MatchesTheFileConversion) {
     testing::RecordingSink memorySink;
     EXPECT_EQ(fileCompleted, ConvertExportBytes(bytes, outputs, memorySink));
     ASSERT_EQ(1u, memorySink.notices.size());
-    EXPECT_EQ(fileSink.notices.at(0).text, memorySink.notices[0].text);
-    EXPECT_EQ(fileSink.notices.at(0).caption, memorySink.notices[0].caption);
-    EXPECT_EQ(fileSink.notices.at(0).kind, memorySink.notices[0].kind);
+    EXPECT_EQ(fileSink.notices.at(0).message(), memorySink.notices[0].message());
+    EXPECT_EQ(fileSink.notices.at(0).caption(), memorySink.notices[0].caption());
+    EXPECT_EQ(fileSink.notices.at(0).kind(), memorySink.notices[0].kind());
     if (fileCompleted) {
       EXPECT_EQ(testing::ReadBytes(dir.File("PVERSION.DAT")), outputs.version);
       EXPECT_EQ(testing::ReadBytes(dir.File("CPERW.DAT")), outputs.scouts);

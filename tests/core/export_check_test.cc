@@ -147,8 +147,7 @@ TEST(ExportCheckTest, InvalidExportsGiveTheConversionsNotice) {
     testing::RecordingSink sink;
     EXPECT_FALSE(Check(bytes, recorder, counts, sink)) << bytes;
     ASSERT_EQ(1u, sink.notices.size());
-    EXPECT_EQ(kInvalidFormatText, sink.notices[0].text);
-    EXPECT_EQ(kNoticeCaption, sink.notices[0].caption);
+    EXPECT_EQ(NoticeCode::kInvalidFormat, sink.notices[0].code);
   }
 }
 

@@ -5,7 +5,9 @@
 #include <cstring>
 #include <initializer_list>
 #include <string>
+
 #include <utility>
+#include "tests/core/reference_fields.h"
 
 namespace ledger {
 namespace {

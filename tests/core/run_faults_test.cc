@@ -175,21 +175,21 @@ std::set<std::string> Names(const std::filesystem::path& dir) {
 // The notice the failure of `op` on `file` must give.
 Notice Expected(Op op, OutputFile file, Fault fault, const RunFiles& files) {
   if (fault == Fault::kRunsOutOfMemory) {
-    return Notice{NoticeKind::kWarning, kOutOfMemoryText, kNoticeCaption};
+    return Notice{NoticeCode::kOutOfMemory, ""};
   }
   switch (op) {
     case Op::kCreate:
-      return Notice{NoticeKind::kWarning, files.OutputName(file), kCreateFailedCaption};
+      return Notice{NoticeCode::kCreateFailed, files.OutputName(file)};
     case Op::kWrite:
     case Op::kCommit:
-      return Notice{NoticeKind::kWarning, files.OutputName(file), kWriteFailedCaption};
+      return Notice{NoticeCode::kWriteFailed, files.OutputName(file)};
     case Op::kOpenExport:
-      return Notice{NoticeKind::kWarning, files.ExportName(), kOpenFailedCaption};
+      return Notice{NoticeCode::kOpenFailed, files.ExportName()};
     case Op::kRead:
     case Op::kChanged:
       break;
   }
-  return Notice{NoticeKind::kWarning, files.ExportName(), kReadFailedCaption};
+  return Notice{NoticeCode::kReadFailed, files.ExportName()};
 }
 
 TEST(RunFaults, EveryOperationFailingKeepsEveryFileWhole) {
@@ -229,9 +229,8 @@ TEST(RunFaults, EveryOperationFailingKeepsEveryFileWhole) {
 
       ASSERT_EQ(sink.notices.size(), 1u);
       const Notice expected = Expected(plan.failedOp(), plan.failedFile(), fault, files);
-      EXPECT_EQ(sink.notices[0].kind, expected.kind);
-      EXPECT_EQ(sink.notices[0].caption, expected.caption);
-      EXPECT_EQ(sink.notices[0].text, expected.text);
+      EXPECT_EQ(sink.notices[0].code, expected.code);
+      EXPECT_EQ(sink.notices[0].path, expected.path);
       // An output is new only when the run completed it before the failure.
       bool completed = true;
       for (OutputFile file : kOutputs) {

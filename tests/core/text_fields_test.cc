@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string>
 
+#include "tests/core/reference_fields.h"
+
 namespace ledger {
 namespace {
 

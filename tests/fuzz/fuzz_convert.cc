@@ -116,7 +116,7 @@ Outcome Convert(const std::uint8_t* data, std::size_t size) {
 }
 
 bool SameNotice(const ledger::Notice& a, const ledger::Notice& b) {
-  return a.kind == b.kind && a.text == b.text && a.caption == b.caption;
+  return a.code == b.code && a.path == b.path;
 }
 
 // Lines of the input as a reader sees them: each line feed ends one, and bytes after the last
@@ -150,9 +150,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   Check(first.notices.size() == 1, "a run shows exactly one notice");
   const ledger::Notice& notice = first.notices[0];
-  Check(notice.kind == ledger::NoticeKind::kInformation && notice.caption == ledger::kNoticeCaption,
-        "the notice is the success or the invalid-format notice");
-  Check(notice.text == (first.completed ? ledger::kSuccessText : ledger::kInvalidFormatText),
+  Check(notice.code ==
+            (first.completed ? ledger::NoticeCode::kConverted : ledger::NoticeCode::kInvalidFormat),
         "the notice is the success or the invalid-format notice");
   const bool validHeader =
       input.substr(0, 13) == "LedgerExport\n" || input.substr(0, 14) == "LedgerExport\r\n";

@@ -204,11 +204,11 @@ SeenBox ShowAndRead(GtkWindow* parent, const Notice& notice) {
 }
 
 TEST_F(ConvertWindowTest, MessageBoxShowsANoticeOverTheWindowUntilDismissed) {
-  const SeenBox info =
-      ShowAndRead(window_, Notice{NoticeKind::kInformation, kInvalidFormatText, kNoticeCaption});
+  const SeenBox info = ShowAndRead(window_, Notice{NoticeCode::kInvalidFormat, ""});
   ASSERT_TRUE(info.found);
-  EXPECT_EQ(info.title, kNoticeCaption);
-  EXPECT_EQ(info.text, kInvalidFormatText);
+  EXPECT_EQ(info.title, "Convert Ledger Files");
+  EXPECT_EQ(info.text,
+            "Invalid file format.\n\nPlease re-export your data from Vantorel and try again.");
   EXPECT_EQ(info.type, GTK_MESSAGE_INFO);
   EXPECT_EQ(info.iconName, "dialog-information");
   EXPECT_TRUE(info.iconShown);
@@ -216,8 +216,8 @@ TEST_F(ConvertWindowTest, MessageBoxShowsANoticeOverTheWindowUntilDismissed) {
   EXPECT_EQ(info.transientFor, window_);
   EXPECT_TRUE(info.okIsDefault) << "Enter must dismiss the message box";
 
-  const SeenBox warning = ShowAndRead(
-      window_, Notice{NoticeKind::kWarning, "/data/PVERSION.DAT", "Unable to create file"});
+  const SeenBox warning =
+      ShowAndRead(window_, Notice{NoticeCode::kCreateFailed, "/data/PVERSION.DAT"});
   ASSERT_TRUE(warning.found);
   EXPECT_EQ(warning.title, "Unable to create file");
   EXPECT_EQ(warning.text, "/data/PVERSION.DAT");
@@ -228,8 +228,7 @@ TEST_F(ConvertWindowTest, MessageBoxShowsANoticeOverTheWindowUntilDismissed) {
 
 TEST_F(ConvertWindowTest, MessageBoxShowsAPathThatIsNotUtf8) {
   const std::string path = "/data/caf\xe9/PVERSION.DAT";
-  const SeenBox seen =
-      ShowAndRead(window_, Notice{NoticeKind::kWarning, path, "Unable to write file"});
+  const SeenBox seen = ShowAndRead(window_, Notice{NoticeCode::kWriteFailed, path});
   ASSERT_TRUE(seen.found);
   EXPECT_TRUE(g_utf8_validate(seen.text.c_str(), -1, nullptr));
   EXPECT_EQ(seen.text.substr(0, 9), "/data/caf");
@@ -272,16 +271,18 @@ TEST_F(ConvertWindowTest, DroppingOneFileConvertsItAndSeveralAskForOneAtATime) {
 
   const SeenBox several = DropAndRead(window_, one + "file:///tmp/Other.txt\r\n");
   ASSERT_TRUE(several.found);
-  EXPECT_EQ(several.title, kNoticeCaption);
-  EXPECT_EQ(several.text, kDropOneFileText);
+  EXPECT_EQ(several.title, "Convert Ledger Files");
+  EXPECT_EQ(several.text, "Please drop one export file at a time.");
   EXPECT_EQ(several.type, GTK_MESSAGE_WARNING);
   EXPECT_EQ(endRequests, 0);
   EXPECT_FALSE(exists("PVERSION.DAT")) << "a drop of several files converts none";
 
   const SeenBox single = DropAndRead(window_, one);
   ASSERT_TRUE(single.found);
-  EXPECT_EQ(single.title, kNoticeCaption);
-  EXPECT_EQ(single.text, kSuccessText);
+  EXPECT_EQ(single.title, "Convert Ledger Files");
+  EXPECT_EQ(single.text,
+            "File successfully converted.\n\nYou should now run the File>Import option in "
+            "Ombrellin to import your data.");
   EXPECT_EQ(endRequests, 1);
   std::ifstream scouts(dir + "/CPERW.DAT", std::ios::binary);
   const std::string records((std::istreambuf_iterator<char>(scouts)),

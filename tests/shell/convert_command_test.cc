@@ -103,9 +103,9 @@ TEST_F(ConvertCommandTest, ValidExportClosesDialogAfterTheSuccessNotice) {
 
   EXPECT_EQ(RunConvertCommand(chooser, sink), DialogNext::kClose);
   ASSERT_EQ(sink.notices.size(), 1u);
-  EXPECT_EQ(sink.notices[0].kind, NoticeKind::kInformation);
-  EXPECT_EQ(sink.notices[0].caption, "Convert Ledger Files");
-  EXPECT_EQ(sink.notices[0].text, kSuccess);
+  EXPECT_EQ(sink.notices[0].kind(), NoticeKind::kInformation);
+  EXPECT_EQ(sink.notices[0].caption(), "Convert Ledger Files");
+  EXPECT_EQ(sink.notices[0].message(), kSuccess);
   EXPECT_EQ(Read("PVERSION.DAT"), std::string("KZV 2.0\r\nDRUV\r\n"));
   const std::string scouts = Read("CPERW.DAT");
   ASSERT_EQ(scouts.size(), 2u * 512);
@@ -122,9 +122,9 @@ TEST_F(ConvertCommandTest, InvalidExportKeepsDialogOpenForAnotherTry) {
 
   EXPECT_EQ(RunConvertCommand(chooser, sink), DialogNext::kStayOpen);
   ASSERT_EQ(sink.notices.size(), 1u);
-  EXPECT_EQ(sink.notices[0].kind, NoticeKind::kInformation);
-  EXPECT_EQ(sink.notices[0].caption, "Convert Ledger Files");
-  EXPECT_EQ(sink.notices[0].text, kInvalid);
+  EXPECT_EQ(sink.notices[0].kind(), NoticeKind::kInformation);
+  EXPECT_EQ(sink.notices[0].caption(), "Convert Ledger Files");
+  EXPECT_EQ(sink.notices[0].message(), kInvalid);
   EXPECT_TRUE(Exists("PVERSION.DAT"));  // written before the export is read
   EXPECT_FALSE(Exists("CPERW.DAT"));
   EXPECT_FALSE(Exists("APERW.DAT"));
@@ -133,7 +133,7 @@ TEST_F(ConvertCommandTest, InvalidExportKeepsDialogOpenForAnotherTry) {
   EXPECT_EQ(RunConvertCommand(chooser, sink), DialogNext::kClose);
   EXPECT_EQ(chooser.asked(), 2u);
   ASSERT_EQ(sink.notices.size(), 2u);
-  EXPECT_EQ(sink.notices[1].text, kSuccess);
+  EXPECT_EQ(sink.notices[1].message(), kSuccess);
 }
 
 TEST_F(ConvertCommandTest, MissingFileIsReportedAndKeepsDialogOpen) {
@@ -143,9 +143,9 @@ TEST_F(ConvertCommandTest, MissingFileIsReportedAndKeepsDialogOpen) {
 
   EXPECT_EQ(RunConvertCommand(chooser, sink), DialogNext::kStayOpen);
   ASSERT_EQ(sink.notices.size(), 1u);
-  EXPECT_EQ(sink.notices[0].kind, NoticeKind::kWarning);
-  EXPECT_EQ(sink.notices[0].caption, "Unable to open file");
-  EXPECT_EQ(sink.notices[0].text, missing);
+  EXPECT_EQ(sink.notices[0].kind(), NoticeKind::kWarning);
+  EXPECT_EQ(sink.notices[0].caption(), "Unable to open file");
+  EXPECT_EQ(sink.notices[0].message(), missing);
   EXPECT_FALSE(Exists("CPERW.DAT"));
   EXPECT_FALSE(Exists("APERW.DAT"));
 }
@@ -163,28 +163,11 @@ TEST_F(ConvertCommandTest, DroppedFilesRunLikeAChosenOneOrAskForOneAtATime) {
     bool writes;
   } const cases[] = {
       {{}, DialogNext::kStayOpen, std::nullopt, false},
-      {{good, bad},
-       DialogNext::kStayOpen,
-       Notice{NoticeKind::kWarning, "Please drop one export file at a time.",
-              "Convert Ledger Files"},
-       false},
-      {{good, good, good},
-       DialogNext::kStayOpen,
-       Notice{NoticeKind::kWarning, "Please drop one export file at a time.",
-              "Convert Ledger Files"},
-       false},
-      {{missing},
-       DialogNext::kStayOpen,
-       Notice{NoticeKind::kWarning, missing, "Unable to open file"},
-       true},
-      {{bad},
-       DialogNext::kStayOpen,
-       Notice{NoticeKind::kInformation, kInvalid, "Convert Ledger Files"},
-       true},
-      {{good},
-       DialogNext::kClose,
-       Notice{NoticeKind::kInformation, kSuccess, "Convert Ledger Files"},
-       true},
+      {{good, bad}, DialogNext::kStayOpen, Notice{NoticeCode::kDropOneFile, ""}, false},
+      {{good, good, good}, DialogNext::kStayOpen, Notice{NoticeCode::kDropOneFile, ""}, false},
+      {{missing}, DialogNext::kStayOpen, Notice{NoticeCode::kOpenFailed, missing}, true},
+      {{bad}, DialogNext::kStayOpen, Notice{NoticeCode::kInvalidFormat, ""}, true},
+      {{good}, DialogNext::kClose, Notice{NoticeCode::kConverted, ""}, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.dropped.size() == 1 ? c.dropped[0] : std::to_string(c.dropped.size()));
@@ -195,9 +178,9 @@ TEST_F(ConvertCommandTest, DroppedFilesRunLikeAChosenOneOrAskForOneAtATime) {
     EXPECT_EQ(RunDropCommand(c.dropped, sink), c.next);
     ASSERT_EQ(sink.notices.size(), c.notice ? 1u : 0u);
     if (c.notice) {
-      EXPECT_EQ(sink.notices[0].kind, c.notice->kind);
-      EXPECT_EQ(sink.notices[0].caption, c.notice->caption);
-      EXPECT_EQ(sink.notices[0].text, c.notice->text);
+      EXPECT_EQ(sink.notices[0].kind(), c.notice->kind());
+      EXPECT_EQ(sink.notices[0].caption(), c.notice->caption());
+      EXPECT_EQ(sink.notices[0].message(), c.notice->message());
     }
     EXPECT_EQ(Exists("PVERSION.DAT"), c.writes);
   }

@@ -163,13 +163,15 @@ DWORD WINAPI Drive(void* parameter) {
     return 1;
   }
   Sleep(300);
-  DropAndCheck(work, dialog, {work.exportPath, work.dir + L"\\Other.txt"}, ledger::kNoticeCaption,
-               ledger::kDropOneFileText);
+  DropAndCheck(work, dialog, {work.exportPath, work.dir + L"\\Other.txt"},
+               ledger::CaptionOf(ledger::NoticeCode::kDropOneFile),
+               ledger::SentenceOf(ledger::NoticeCode::kDropOneFile));
   Sleep(300);
   Check(IsWindow(dialog) && IsWindowEnabled(dialog), "after two dropped files the dialog stays");
   Check(GetFileAttributesW((work.dir + L"\\PVERSION.DAT").c_str()) == INVALID_FILE_ATTRIBUTES,
         "two dropped files convert none");
-  DropAndCheck(work, dialog, {work.exportPath}, ledger::kNoticeCaption, ledger::kSuccessText);
+  DropAndCheck(work, dialog, {work.exportPath}, ledger::CaptionOf(ledger::NoticeCode::kConverted),
+               ledger::SentenceOf(ledger::NoticeCode::kConverted));
   return 0;
 }
 

@@ -106,8 +106,8 @@ TEST(WindowsPaths, ExportNamedLikeAnOutputInANonAsciiFolderIsNeverOverwritten) {
       KeepNotice sink;
       EXPECT_FALSE(ConvertExport(path, sink)) << path;
       ASSERT_EQ(sink.notices.size(), 1u);
-      EXPECT_EQ(sink.notices[0].caption, "Unable to create file");
-      EXPECT_TRUE(SameFile(sink.notices[0].text, path)) << sink.notices[0].text;
+      EXPECT_EQ(sink.notices[0].caption(), "Unable to create file");
+      EXPECT_TRUE(SameFile(sink.notices[0].path, path)) << sink.notices[0].path;
       std::string kept(bytes.size() + 1, '\0');
       f = std::fopen(path.c_str(), "rb");
       ASSERT_NE(f, nullptr);
@@ -212,7 +212,7 @@ TEST_F(WindowsConversion, WritesBinaryFilesBesideABackslashPath) {
   KeepNotice sink;
   ASSERT_TRUE(ConvertExport(PathOf("Ledger.txt"), sink));
   ASSERT_EQ(sink.notices.size(), 1u);
-  EXPECT_EQ(sink.notices[0].caption, "Convert Ledger Files");
+  EXPECT_EQ(sink.notices[0].caption(), "Convert Ledger Files");
 
   EXPECT_EQ(Read("PVERSION.DAT"), std::string("KZV 2.0\r\nDRUV\r\n"));  // 15 bytes, not 17
   const std::string scout = Read("CPERW.DAT");
@@ -247,8 +247,8 @@ TEST_F(WindowsConversion, WarningsNameTheBackslashPath) {
   const std::string missing = PathOf("Missing.txt");
   EXPECT_FALSE(ConvertExport(missing, sink));
   ASSERT_EQ(sink.notices.size(), 1u);
-  EXPECT_EQ(sink.notices[0].kind, NoticeKind::kWarning);
-  EXPECT_EQ(sink.notices[0].text, missing);
+  EXPECT_EQ(sink.notices[0].kind(), NoticeKind::kWarning);
+  EXPECT_EQ(sink.notices[0].message(), missing);
   EXPECT_EQ(Read("PVERSION.DAT").size(), 15u);
 }
 
@@ -293,8 +293,8 @@ TEST_F(WindowsConversion, OutputsAreReplacedWholeOrLeftAsTheyWere) {
   KeepNotice readOnly;
   EXPECT_FALSE(ConvertExport(PathOf("Ledger.txt"), readOnly));
   ASSERT_EQ(readOnly.notices.size(), 1u);
-  EXPECT_EQ(readOnly.notices[0].caption, "Unable to create file");
-  EXPECT_EQ(readOnly.notices[0].text, PathOf("CPERW.DAT"));
+  EXPECT_EQ(readOnly.notices[0].caption(), "Unable to create file");
+  EXPECT_EQ(readOnly.notices[0].message(), PathOf("CPERW.DAT"));
   EXPECT_EQ(Read("CPERW.DAT"), "old");
   ASSERT_TRUE(SetFileAttributesA(PathOf("CPERW.DAT").c_str(), FILE_ATTRIBUTE_NORMAL));
 
@@ -306,8 +306,8 @@ TEST_F(WindowsConversion, OutputsAreReplacedWholeOrLeftAsTheyWere) {
   EXPECT_FALSE(ConvertExport(PathOf("Ledger.txt"), moveFailed));
   CloseHandle(held);
   ASSERT_EQ(moveFailed.notices.size(), 1u);
-  EXPECT_EQ(moveFailed.notices[0].caption, "Unable to write file");
-  EXPECT_EQ(moveFailed.notices[0].text, PathOf("APERW.DAT"));
+  EXPECT_EQ(moveFailed.notices[0].caption(), "Unable to write file");
+  EXPECT_EQ(moveFailed.notices[0].message(), PathOf("APERW.DAT"));
   EXPECT_EQ(Read("CPERW.DAT").size(), 512u) << "the scout file was complete before";
   EXPECT_EQ(Read("APERW.DAT").size(), 512u) << "the adult file keeps its old bytes";
   onlyOutputsRemain();
@@ -340,7 +340,7 @@ TEST_F(WindowsConversion, AFolderPastMaxPathConvertsAndLeavesNothingBehind) {
   KeepNotice refused;
   EXPECT_FALSE(ConvertExport(folder + "\\Ledger.txt", refused));
   ASSERT_EQ(refused.notices.size(), 1u);
-  EXPECT_EQ(refused.notices[0].text, folder + "\\APERW.DAT");
+  EXPECT_EQ(refused.notices[0].message(), folder + "\\APERW.DAT");
   SetFileAttributesW((wide + L"\\APERW.DAT").c_str(), FILE_ATTRIBUTE_NORMAL);
 
   WIN32_FIND_DATAW found;

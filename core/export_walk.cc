@@ -1,0 +1,69 @@
+#include "core/export_walk.h"
+
+#include <memory>
+
+#include "core/export_reader.h"
+
+namespace ledger {
+namespace {
+
+// What a walk reads into, taken once per walk and never per member.
+struct WalkState {
+  explicit WalkState(ByteSource& source) : reader(source) {}
+  ExportReader reader;
+  ExportLine line;
+  FieldViews fields;
+};
+
+}  // namespace
+
+WalkEnd WalkExport(ByteSource& source, MemberListener& listener) {
+  auto walk = std::make_unique<WalkState>(source);
+  const ReadResult header = walk->reader.ReadHeader(kExportHeader);
+  if (header != ReadResult::kLine) {
+    return header == ReadResult::kError ? WalkEnd::kReadFailed : WalkEnd::kInvalidFormat;
+  }
+  MemberKind section = MemberKind::kScout;
+  std::size_t number = 0;
+  if (!listener.OnSectionStart(section)) {
+    return WalkEnd::kStopped;
+  }
+  for (;;) {
+    const ReadResult result = walk->reader.Next(walk->line);
+    if (result == ReadResult::kError) {
+      return WalkEnd::kReadFailed;
+    }
+    if (result == ReadResult::kEnd) {
+      break;
+    }
+    if (section == MemberKind::kScout) {
+      const ScoutsSectionLine kind = ClassifyScoutsSectionLine(walk->line.text);
+      if (kind == ScoutsSectionLine::kScoutsMarker) {
+        continue;
+      }
+      if (kind == ScoutsSectionLine::kAdultsMarker) {
+        if (!listener.OnSectionEnd(section) || !listener.OnSectionStart(MemberKind::kAdult)) {
+          return WalkEnd::kStopped;
+        }
+        section = MemberKind::kAdult;
+        number = 0;
+        continue;
+      }
+    }
+    SplitFieldViews(walk->line.text, walk->fields);
+    if (!listener.OnMember(section, ++number, walk->reader.lineNumber(), walk->fields)) {
+      return WalkEnd::kStopped;
+    }
+  }
+  // An export without an "Adults" line has an empty adults section.
+  if (!listener.OnSectionEnd(section)) {
+    return WalkEnd::kStopped;
+  }
+  if (section == MemberKind::kScout && (!listener.OnSectionStart(MemberKind::kAdult) ||
+                                        !listener.OnSectionEnd(MemberKind::kAdult))) {
+    return WalkEnd::kStopped;
+  }
+  return WalkEnd::kComplete;
+}
+
+}  // namespace ledger

@@ -1,0 +1,39 @@
+#ifndef LEDGER_CORE_EXPORT_WALK_H_
+#define LEDGER_CORE_EXPORT_WALK_H_
+
+#include <cstddef>
+
+#include "core/byte_source.h"
+#include "core/records.h"
+#include "core/text_fields.h"
+
+namespace ledger {
+
+// Told of what a walk of the export reads, in export order. Each call returns false to stop the
+// walk, once the listener has shown its own notice.
+class MemberListener {
+ public:
+  virtual ~MemberListener() = default;
+  // A section begins: the scouts once the header is known good, the adults once the scouts end.
+  virtual bool OnSectionStart(MemberKind kind) = 0;
+  // Member `number` (1-based within its section) at line `line` of the export, the header being
+  // line 1, with its fields as a record takes them; the views are valid during the call only.
+  virtual bool OnMember(MemberKind kind, std::size_t number, std::size_t line,
+                        const FieldViews& fields) = 0;
+  // The section of `kind` ends: the scouts at an "Adults" line or the end of the input, the
+  // adults at the end of the input.
+  virtual bool OnSectionEnd(MemberKind kind) = 0;
+};
+
+// How a walk ended.
+enum class WalkEnd { kComplete, kInvalidFormat, kReadFailed, kStopped };
+
+// Reads the export from `source` once, with the one set of rules every reader of an export
+// follows: the header line, then the scouts section, where a "Scouts" line is no member and an
+// "Adults" line ends it, then the adults section, where every line is a member. Tells `listener`
+// as it goes. Allocates once; may throw std::bad_alloc.
+WalkEnd WalkExport(ByteSource& source, MemberListener& listener);
+
+}  // namespace ledger
+
+#endif  // LEDGER_CORE_EXPORT_WALK_H_
