@@ -24,13 +24,35 @@ DialogNext RunConvertCommand(FileChooser& chooser, NoticeSink& sink, TempFileLis
 
 DialogNext RunDropCommand(const std::vector<std::string>& paths, NoticeSink& sink,
                           TempFileList* temps) {
-  if (paths.size() == 1) {
+  if (paths.size() == 1 && !paths.front().empty()) {
     return Convert(paths.front(), sink, temps);
   }
   if (paths.size() > 1) {
     sink.Show(Notice{NoticeCode::kDropOneFile, std::string()});
   }
   return DialogNext::kStayOpen;
+}
+
+template <typename Command>
+DialogNext DialogCommands::OneAtATime(Command command) {
+  if (running_) {
+    return DialogNext::kStayOpen;
+  }
+  // Reset however the command ends, an exception included.
+  struct Running {
+    bool& flag;
+    explicit Running(bool& f) : flag(f) { flag = true; }
+    ~Running() { flag = false; }
+  } running(running_);
+  return command();
+}
+
+DialogNext DialogCommands::Ok(FileChooser& chooser, NoticeSink& sink) {
+  return OneAtATime([&] { return RunConvertCommand(chooser, sink, temps_); });
+}
+
+DialogNext DialogCommands::Drop(const std::vector<std::string>& items, NoticeSink& sink) {
+  return OneAtATime([&] { return RunDropCommand(items, sink, temps_); });
 }
 
 }  // namespace ledger

@@ -26,10 +26,34 @@ enum class DialogNext { kStayOpen, kClose };
 // FIFO or a device would freeze the dialog. `temps`, when given, lists each temporary file.
 DialogNext RunConvertCommand(FileChooser& chooser, NoticeSink& sink, TempFileList* temps = nullptr);
 
-// Files dropped onto the dialog: one is converted exactly as if it had been chosen; several
-// convert none and show a warning asking for one at a time; an empty drop does nothing.
+// Items dropped onto the dialog, as the platform hands them: each a local file's path, or empty
+// for an item that names none (a web link, say). One file is converted exactly as if it had been
+// chosen; several items convert none and show a warning asking for one at a time; an empty drop,
+// or one item that is no file, does nothing.
 DialogNext RunDropCommand(const std::vector<std::string>& paths, NoticeSink& sink,
                           TempFileList* temps = nullptr);
+
+// A dialog's commands, taken one at a time on every platform: OK or a drop that comes while a run
+// is under way (a drop onto the dialog while its message box is open) is ignored.
+class DialogCommands {
+ public:
+  // `temps`, when given, lists each temporary file of a run.
+  explicit DialogCommands(TempFileList* temps = nullptr) : temps_(temps) {}
+  DialogCommands(const DialogCommands&) = delete;
+  DialogCommands& operator=(const DialogCommands&) = delete;
+
+  // OK: RunConvertCommand; kStayOpen, doing nothing, while a run is under way.
+  DialogNext Ok(FileChooser& chooser, NoticeSink& sink);
+  // A drop: RunDropCommand; kStayOpen, doing nothing, while a run is under way.
+  DialogNext Drop(const std::vector<std::string>& items, NoticeSink& sink);
+
+ private:
+  template <typename Command>
+  DialogNext OneAtATime(Command command);
+
+  TempFileList* temps_;
+  bool running_ = false;
+};
 
 }  // namespace ledger
 

@@ -21,10 +21,11 @@ using GCharPtr = std::unique_ptr<gchar, GFreeDeleter>;
 
 // What the dialog's signal handlers share; owned by the window.
 struct DialogState {
-  GtkWindow* window = nullptr;
-  void (*onEnd)() = nullptr;
-  TempFileList* temps = nullptr;
-  bool running = false;
+  DialogState(GtkWindow* w, void (*end)(), TempFileList* temps)
+      : window(w), onEnd(end), commands(temps) {}
+  GtkWindow* window;
+  void (*onEnd)();
+  DialogCommands commands;
 };
 
 // The compiled-in resources: the dialog's layout and the icons.
@@ -46,14 +47,10 @@ void SetDefaultIcons() {
   g_list_free_full(icons, g_object_unref);
 }
 
-// Runs `command` (OK's or a drop's) and ends the program once a run completed. Ignored while a
-// run is under way, and lets no exception out into GTK.
+// Runs `command` (OK's or a drop's) and ends the program once a run completed; lets no exception
+// out into GTK.
 template <typename Command>
 void RunDialogCommand(DialogState* state, Command command) {
-  if (state->running) {
-    return;
-  }
-  state->running = true;
   DialogNext next = DialogNext::kStayOpen;
   try {
     MessageBoxSink sink(state->window);
@@ -63,7 +60,6 @@ void RunDialogCommand(DialogState* state, Command command) {
   } catch (...) {
     g_printerr("ledger-convert-gui: the conversion stopped unexpectedly\n");
   }
-  state->running = false;
   if (next == DialogNext::kClose) {
     state->onEnd();
   }
@@ -74,7 +70,7 @@ void OnOkClicked(GtkButton*, gpointer data) {
   auto* state = static_cast<DialogState*>(data);
   RunDialogCommand(state, [state](NoticeSink& sink) {
     GtkExportChooser chooser(state->window);
-    return RunConvertCommand(chooser, sink, state->temps);
+    return state->commands.Ok(chooser, sink);
   });
 }
 
@@ -168,7 +164,7 @@ GtkWindow* CreateConvertWindow(void (*onEnd)(), TempFileList* temps) {
   gtk_builder_add_callback_symbol(builder, "on_delete_event", G_CALLBACK(OnDeleteEvent));
 
   auto* window = GTK_WINDOW(gtk_builder_get_object(builder, "convert_window"));
-  auto* state = new DialogState{window, onEnd, temps, false};
+  auto* state = new DialogState(window, onEnd, temps);
   g_object_set_data_full(G_OBJECT(window), kStateKey, state,
                          [](gpointer p) { delete static_cast<DialogState*>(p); });
   gtk_builder_connect_signals(builder, state);
@@ -186,22 +182,15 @@ void DropUriList(GtkWindow* window, const char* uriList) {
     return;
   }
   gchar** uris = g_uri_list_extract_uris(uriList);
-  std::vector<std::string> paths;
-  std::size_t dropped = 0;
+  std::vector<std::string> items;
   for (gchar** uri = uris; *uri != nullptr; ++uri) {
-    ++dropped;
-    // Only local files can be converted; several items are refused whatever they are.
-    if (GCharPtr path{g_filename_from_uri(*uri, nullptr, nullptr)}) {
-      paths.push_back(path.get());
-    }
+    // Only local files can be converted; an item that names none stays in the list, empty.
+    GCharPtr path{g_filename_from_uri(*uri, nullptr, nullptr)};
+    items.emplace_back(path ? path.get() : "");
   }
   g_strfreev(uris);
-  if (dropped > 1) {
-    paths.resize(dropped);  // the command counts the items, not what they name
-  }
-  RunDialogCommand(state, [&paths, state](NoticeSink& sink) {
-    return RunDropCommand(paths, sink, state->temps);
-  });
+  RunDialogCommand(state,
+                   [&items, state](NoticeSink& sink) { return state->commands.Drop(items, sink); });
 }
 
 }  // namespace ledger

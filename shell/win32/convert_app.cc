@@ -15,6 +15,9 @@ namespace {
 // The temporary files of a run, removed when the session ends during one.
 ledger::TempFileList gTemps;
 
+// The dialog's commands, one at a time.
+ledger::DialogCommands gCommands(&gTemps);
+
 }  // namespace
 
 BOOL CConvertApp::InitInstance() {
@@ -51,7 +54,7 @@ BOOL CConvertDlg::OnInitDialog() {
 void CConvertDlg::OnOK() {
   ledger::OpenFileChooser chooser(m_hWnd);
   ledger::MessageBoxSink sink;
-  if (ledger::RunConvertCommand(chooser, sink, &gTemps) == ledger::DialogNext::kClose) {
+  if (gCommands.Ok(chooser, sink) == ledger::DialogNext::kClose) {
     CDialog::OnOK();
   }
 }
@@ -65,14 +68,9 @@ void CConvertDlg::OnDropFiles(HDROP drop) {
     paths.emplace_back(path.data());
   }
   DragFinish(drop);
-  if (m_running) {
-    return;  // a drop onto the dialog while its message box is open
-  }
-  m_running = true;
   // Owned by the dialog: a drop from another program leaves the dialog inactive.
   ledger::MessageBoxSink sink(m_hWnd);
-  const ledger::DialogNext next = ledger::RunDropCommand(paths, sink, &gTemps);
-  m_running = false;
+  const ledger::DialogNext next = gCommands.Drop(paths, sink);
   if (next == ledger::DialogNext::kClose) {
     CDialog::OnOK();
   }

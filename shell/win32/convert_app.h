@@ -34,8 +34,7 @@ class CConvertDlg : public CDialog {
   HCURSOR OnQueryDragIcon();
 
   HICON m_hIcon;
-  HICON m_hSmallIcon;      // the icon at the system's small icon size, for the caption
-  bool m_running = false;  // a drop's run is under way; a drop meanwhile is ignored
+  HICON m_hSmallIcon;  // the icon at the system's small icon size, for the caption
 };
 
 #endif  // LEDGER_SHELL_WIN32_CONVERT_APP_H_

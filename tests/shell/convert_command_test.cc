@@ -163,6 +163,8 @@ TEST_F(ConvertCommandTest, DroppedFilesRunLikeAChosenOneOrAskForOneAtATime) {
     bool writes;
   } const cases[] = {
       {{}, DialogNext::kStayOpen, std::nullopt, false},
+      {{""}, DialogNext::kStayOpen, std::nullopt, false},  // one item that names no file
+      {{good, ""}, DialogNext::kStayOpen, Notice{NoticeCode::kDropOneFile, ""}, false},
       {{good, bad}, DialogNext::kStayOpen, Notice{NoticeCode::kDropOneFile, ""}, false},
       {{good, good, good}, DialogNext::kStayOpen, Notice{NoticeCode::kDropOneFile, ""}, false},
       {{missing}, DialogNext::kStayOpen, Notice{NoticeCode::kOpenFailed, missing}, true},
@@ -186,6 +188,39 @@ TEST_F(ConvertCommandTest, DroppedFilesRunLikeAChosenOneOrAskForOneAtATime) {
   }
   EXPECT_EQ(Read("CPERW.DAT").size(), 2u * 512);
   EXPECT_EQ(Read("Ledger.txt"), kValidExport);
+}
+
+// A drop that comes while a run is under way (its chooser or message box open) is ignored, and
+// the dialog takes commands again once the run has ended.
+TEST_F(ConvertCommandTest, DialogCommandsIgnoreACommandWhileARunIsUnderWay) {
+  const std::string good = Write("Ledger.txt", kValidExport);
+  DialogCommands commands;
+  RecordingSink sink;
+  std::optional<DialogNext> nested;
+  class DroppingChooser : public FileChooser {
+   public:
+    DroppingChooser(DialogCommands& commands, NoticeSink& sink, const std::string& path,
+                    std::optional<DialogNext>& nested)
+        : commands_(commands), sink_(sink), path_(path), nested_(nested) {}
+    std::optional<std::string> ChooseExportFile() override {
+      nested_ = commands_.Drop({path_}, sink_);
+      return std::nullopt;
+    }
+
+   private:
+    DialogCommands& commands_;
+    NoticeSink& sink_;
+    std::string path_;
+    std::optional<DialogNext>& nested_;
+  } chooser(commands, sink, good, nested);
+
+  EXPECT_EQ(commands.Ok(chooser, sink), DialogNext::kStayOpen);
+  EXPECT_EQ(nested, DialogNext::kStayOpen);
+  EXPECT_TRUE(sink.notices.empty()) << "the drop during the run converted";
+  EXPECT_FALSE(Exists("PVERSION.DAT"));
+  EXPECT_EQ(commands.Drop({good}, sink), DialogNext::kClose);
+  ASSERT_EQ(sink.notices.size(), 1u);
+  EXPECT_EQ(sink.notices[0].code, NoticeCode::kConverted);
 }
 
 }  // namespace
