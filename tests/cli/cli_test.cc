@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -195,41 +196,55 @@ TEST(CliTest, DoubleDashAllowsANameThatLooksLikeAnOption) {
   EXPECT_EQ(512u, fs::file_size(dir.path() / "CPERW.DAT"));
 }
 
-TEST(CliTest, AFullDeviceIsAWriteFailureNeverASuccess) {
+// Each kind of failure exits 1 with one line on standard error, "ledger-convert: CAPTION: PATH",
+// the path as the run used it, and nothing on standard output; the export stays as it was.
+TEST(CliTest, FailuresExitOneWithTheirLineOnStandardError) {
+  struct Case {
+    std::string what;
+    std::function<void(const ExampleDir&)> prepare;
+    std::string exportArg;  // empty: the export's absolute path
+    std::function<std::string(const ExampleDir&)> err;
+    bool versionWritten;
+    bool scoutsAbsent;
+  };
+  std::vector<Case> cases;
   for (const std::string name : {"PVERSION.DAT", "CPERW.DAT", "APERW.DAT"}) {
-    SCOPED_TRACE(name);
+    cases.push_back(
+        {name + " linked to a full device",
+         [name](const ExampleDir& dir) { fs::create_symlink("/dev/full", dir.File(name)); }, "",
+         [name](const ExampleDir& dir) { return "Unable to write file: " + dir.File(name); },
+         name != "PVERSION.DAT", name == "PVERSION.DAT"});
+  }
+  cases.push_back({"a regular file as a folder",
+                   [](const ExampleDir& dir) { WriteBytes(dir.File("plain"), "not a directory"); },
+                   "plain/Ledger.txt",
+                   [](const ExampleDir&) { return "Unable to create file: plain/PVERSION.DAT"; },
+                   false, true});
+  cases.push_back(
+      {"a folder where CPERW.DAT goes",
+       [](const ExampleDir& dir) { fs::create_directory(dir.File("CPERW.DAT")); }, "Ledger.txt",
+       [](const ExampleDir&) { return "Unable to create file: CPERW.DAT"; }, true, false});
+  cases.push_back({"an export that is a folder",
+                   [](const ExampleDir& dir) { fs::create_directory(dir.File("folder")); },
+                   "folder", [](const ExampleDir&) { return "Unable to read file: folder"; }, true,
+                   true});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
     ExampleDir dir;
-    fs::create_symlink("/dev/full", dir.File(name));
-    const Outcome outcome = RunTool({dir.exportPath()}, dir.path());
+    c.prepare(dir);
+    const Outcome outcome =
+        RunTool({c.exportArg.empty() ? dir.exportPath() : c.exportArg}, dir.path());
     EXPECT_EQ(1, outcome.exitCode);
     EXPECT_EQ("", outcome.out);
-    EXPECT_EQ("ledger-convert: Unable to write file: " + dir.File(name) + "\n", outcome.err);
+    EXPECT_EQ("ledger-convert: " + c.err(dir) + "\n", outcome.err);
+    if (c.versionWritten) {
+      EXPECT_EQ(kVersionBytes, ReadBytes(dir.File("PVERSION.DAT")));
+    }
+    if (c.scoutsAbsent) {
+      EXPECT_FALSE(fs::exists(dir.path() / "CPERW.DAT"));
+    }
     dir.ExpectExportUnchanged();
   }
-}
-
-TEST(CliTest, AnExportThatIsADirectoryIsAReadError) {
-  TempDir dir;
-  fs::create_directory(dir.path() / "Ledger.txt");
-  const Outcome outcome = RunTool({dir.File("Ledger.txt")}, dir.path());
-  EXPECT_EQ(1, outcome.exitCode);
-  EXPECT_EQ("ledger-convert: Unable to read file: " + dir.File("Ledger.txt") + "\n", outcome.err);
-  EXPECT_FALSE(fs::exists(dir.path() / "CPERW.DAT"));
-}
-
-TEST(CliTest, OutputsThatCannotBeCreated) {
-  ExampleDir dir;
-  WriteBytes(dir.File("plain"), "not a directory");
-  Outcome notADir = RunTool({"plain/Ledger.txt"}, dir.path());
-  EXPECT_EQ(1, notADir.exitCode);
-  EXPECT_EQ("ledger-convert: Unable to create file: plain/PVERSION.DAT\n", notADir.err);
-
-  fs::create_directory(dir.File("CPERW.DAT"));
-  Outcome blocked = RunTool({"Ledger.txt"}, dir.path());
-  EXPECT_EQ(1, blocked.exitCode);
-  EXPECT_EQ("ledger-convert: Unable to create file: CPERW.DAT\n", blocked.err);
-  EXPECT_EQ(kVersionBytes, ReadBytes(dir.File("PVERSION.DAT")));
-  dir.ExpectExportUnchanged();
 }
 
 // Record files past 2 GiB: every record lands at 512 times its index.

@@ -61,13 +61,6 @@ void ExpectInvalidFormat(const ExportRun& run) {
   EXPECT_EQ("Convert Ledger Files", run.notice().caption());
 }
 
-void ExpectWarning(const ExportRun& run, const std::string& caption, const std::string& path) {
-  ASSERT_EQ(1u, run.sink.notices.size());
-  EXPECT_EQ(NoticeKind::kWarning, run.notice().kind());
-  EXPECT_EQ(caption, run.notice().caption());
-  EXPECT_EQ(path, run.notice().message());
-}
-
 TEST(ConvertExportTest, ConvertsScoutsAndAdultsInOrder) {
   ExportRun run(kHeader + "Scouts\r\nS1\tone\r\nS2\tTwo\r\nS3\r\nAdults\r\nA1\tx\r\nA2\r\n");
   EXPECT_TRUE(run.Convert());
@@ -190,75 +183,6 @@ TEST(ConvertExportTest, EarlierOutputsAreTruncatedNotAppended) {
   EXPECT_EQ(kVersionBytes, run.Bytes("PVERSION.DAT"));
   EXPECT_EQ(512u, run.Bytes("CPERW.DAT").size());
   EXPECT_EQ(512u, run.Bytes("APERW.DAT").size());
-}
-
-TEST(ConvertExportTest, MissingExportIsReportedAfterTheVersionFile) {
-  testing::TempDir dir;
-  const std::string exportPath = dir.File("Typed name.txt");
-  WriteBytes(dir.File("CPERW.DAT"), "earlier run");
-  testing::RecordingSink sink;
-  EXPECT_FALSE(ConvertExport(exportPath, sink));
-  ASSERT_EQ(1u, sink.notices.size());
-  EXPECT_EQ(NoticeKind::kWarning, sink.notices[0].kind());
-  EXPECT_EQ("Unable to open file", sink.notices[0].caption());
-  EXPECT_EQ(exportPath, sink.notices[0].message());
-  EXPECT_EQ(kVersionBytes, ReadBytes(dir.File("PVERSION.DAT")));
-  EXPECT_EQ("earlier run", ReadBytes(dir.File("CPERW.DAT")));
-  EXPECT_FALSE(fs::exists(dir.File("APERW.DAT")));
-}
-
-TEST(ConvertExportTest, MissingDirectoryCannotTakeTheVersionFile) {
-  testing::TempDir dir;
-  const std::string exportPath = (dir.path() / "missing" / "Ledger.txt").string();
-  testing::RecordingSink sink;
-  EXPECT_FALSE(ConvertExport(exportPath, sink));
-  ASSERT_EQ(1u, sink.notices.size());
-  EXPECT_EQ(NoticeKind::kWarning, sink.notices[0].kind());
-  EXPECT_EQ("Unable to create file", sink.notices[0].caption());
-  EXPECT_EQ(OutputPath(exportPath, "PVERSION.DAT"), sink.notices[0].message());
-}
-
-TEST(ConvertExportTest, ADirectoryWhereAnOutputGoesCannotBeCreated) {
-  const std::string exportBytes = kHeader + "S1\r\nAdults\r\nA1\r\n";
-  {
-    ExportRun run(exportBytes);
-    fs::create_directory(run.File("PVERSION.DAT"));
-    EXPECT_FALSE(run.Convert());
-    ExpectWarning(run, "Unable to create file", run.File("PVERSION.DAT"));
-    EXPECT_FALSE(run.Exists("CPERW.DAT"));
-  }
-  {
-    ExportRun run(exportBytes);
-    fs::create_directory(run.File("CPERW.DAT"));
-    EXPECT_FALSE(run.Convert());
-    ExpectWarning(run, "Unable to create file", run.File("CPERW.DAT"));
-    EXPECT_EQ(kVersionBytes, run.Bytes("PVERSION.DAT"));
-    EXPECT_FALSE(run.Exists("APERW.DAT"));
-  }
-  {
-    ExportRun run(exportBytes);
-    fs::create_directory(run.File("APERW.DAT"));
-    EXPECT_FALSE(run.Convert());
-    ExpectWarning(run, "Unable to create file", run.File("APERW.DAT"));
-    EXPECT_EQ(512u, run.Bytes("CPERW.DAT").size());  // complete and closed
-  }
-}
-
-TEST(ConvertExportTest, AnExportNamedLikeAnOutputIsNeverOverwritten) {
-  const std::string exportBytes = "LedgerExport\nS1\nAdults\nA1\n";
-  for (const std::string name : {"PVERSION.DAT", "CPERW.DAT", "APERW.DAT"}) {
-    SCOPED_TRACE(name);
-    testing::TempDir dir;
-    const std::string exportPath = dir.File(name);
-    WriteBytes(exportPath, exportBytes);
-    testing::RecordingSink sink;
-    EXPECT_FALSE(ConvertExport(exportPath, sink));
-    ASSERT_EQ(1u, sink.notices.size());
-    EXPECT_EQ(NoticeKind::kWarning, sink.notices[0].kind());
-    EXPECT_EQ("Unable to create file", sink.notices[0].caption());
-    EXPECT_EQ(exportPath, sink.notices[0].message());
-    EXPECT_EQ(exportBytes, ReadBytes(exportPath));
-  }
 }
 
 TEST(ConvertExportTest, ABareFileNameConvertsInTheCurrentDirectory) {

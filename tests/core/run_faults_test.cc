@@ -1,9 +1,11 @@
-// Every failure a run of files can meet, one at a time, inside the process: the run's files fail
-// their N-th operation (or run out of memory there), for every N of a run that succeeds. Each
-// failure must give exactly one notice naming the right file, leave each output whole (new when
-// it was completed before the failure, old otherwise), and leave no temporary file behind.
+// Every failure a run of files can meet, inside the process: first the run's files fail their
+// N-th operation (or run out of memory there), for every N of a run that succeeds; then the places
+// that refuse a run on the disk itself. Each failure must give exactly one notice naming the right
+// file, leave each output whole (new when it was completed before the failure, old otherwise),
+// leave the export as it was, and leave no temporary file behind.
 
 #include <filesystem>
+#include <functional>
 #include <new>
 #include <set>
 #include <string>
@@ -245,6 +247,131 @@ TEST(RunFaults, EveryOperationFailingKeepsEveryFileWhole) {
     }
   }
   EXPECT_EQ(failedOps.size(), 6u) << "every kind of operation should have failed once";
+}
+
+// A place on the disk that refuses a run: what is there before it, and how the run must stop.
+struct RefusingPlace {
+  std::string what;
+  // Prepares `dir`, whose export is Ledger.txt, and returns the export path to convert.
+  std::function<std::string(const TempDir& dir)> prepare;
+  NoticeCode code;
+  std::string named;  // the path the notice names, inside the folder
+  int stopsAt;        // the outputs before it are completed, those after it keep their old bytes
+  int blocked;        // the output the place itself takes (a folder, a link), or -1
+};
+
+std::vector<RefusingPlace> RefusingPlaces() {
+  const char* names[] = {"PVERSION.DAT", "CPERW.DAT", "APERW.DAT"};
+  std::vector<RefusingPlace> places = {
+      {"a missing export", [](const TempDir& dir) { return dir.File("Typed name.txt"); },
+       NoticeCode::kOpenFailed, "Typed name.txt", 1, -1},
+      {"a missing folder",
+       [](const TempDir& dir) { return (dir.path() / "missing" / "Ledger.txt").string(); },
+       NoticeCode::kCreateFailed, "missing/PVERSION.DAT", 0, -1},
+      {"a regular file as a folder",
+       [](const TempDir& dir) { return (dir.path() / "Ledger.txt" / "Ledger.txt").string(); },
+       NoticeCode::kCreateFailed, "Ledger.txt/PVERSION.DAT", 0, -1},
+  };
+  for (int k = 0; k < 3; ++k) {
+    const std::string name = names[k];
+    places.push_back({"a folder where " + name + " goes",
+                      [name](const TempDir& dir) {
+                        std::filesystem::remove(dir.File(name));
+                        std::filesystem::create_directory(dir.File(name));
+                        return dir.File("Ledger.txt");
+                      },
+                      NoticeCode::kCreateFailed, name, k, k});
+    places.push_back({"the export named " + name,
+                      [name](const TempDir& dir) {
+                        std::filesystem::remove(dir.File(name));
+                        std::filesystem::rename(dir.File("Ledger.txt"), dir.File(name));
+                        return dir.File(name);
+                      },
+                      NoticeCode::kCreateFailed, name, k, k});
+#ifndef _WIN32
+    places.push_back({"a hard link to the export as " + name,
+                      [name](const TempDir& dir) {
+                        std::filesystem::remove(dir.File(name));
+                        std::filesystem::create_hard_link(dir.File("Ledger.txt"), dir.File(name));
+                        return dir.File("Ledger.txt");
+                      },
+                      NoticeCode::kCreateFailed, name, k, k});
+    places.push_back({"a symbolic link to the export as " + name,
+                      [name](const TempDir& dir) {
+                        std::filesystem::remove(dir.File(name));
+                        std::filesystem::create_symlink(dir.File("Ledger.txt"), dir.File(name));
+                        return dir.File("Ledger.txt");
+                      },
+                      NoticeCode::kCreateFailed, name, k, k});
+    // /dev/full takes the open and fails the writes.
+    places.push_back({name + " linked to a full device",
+                      [name](const TempDir& dir) {
+                        std::filesystem::remove(dir.File(name));
+                        std::filesystem::create_symlink("/dev/full", dir.File(name));
+                        return dir.File("Ledger.txt");
+                      },
+                      NoticeCode::kWriteFailed, name, k, k});
+#endif
+  }
+#ifndef _WIN32
+  // Opening a folder for reading succeeds on POSIX; the first read fails.
+  places.push_back({"an export that is a folder",
+                    [](const TempDir& dir) {
+                      std::filesystem::remove(dir.File("Ledger.txt"));
+                      std::filesystem::create_directory(dir.File("Ledger.txt"));
+                      return dir.File("Ledger.txt");
+                    },
+                    NoticeCode::kReadFailed, "Ledger.txt", 1, -1});
+#endif
+  return places;
+}
+
+TEST(RunFaults, EveryPlaceThatRefusesARunKeepsEveryFileWhole) {
+  const std::string exportBytes = LargeExport();
+  std::vector<std::string> fresh;
+  {
+    TempDir dir;
+    WriteBytes(dir.File("Ledger.txt"), exportBytes);
+    RecordingSink sink;
+    ASSERT_TRUE(ConvertExport(dir.File("Ledger.txt"), sink));
+    for (OutputFile file : kOutputs) {
+      fresh.push_back(ReadBytes(dir.File(OutputFileName(file))));
+    }
+  }
+  for (const RefusingPlace& place : RefusingPlaces()) {
+    SCOPED_TRACE(place.what);
+    TempDir dir;
+    WriteBytes(dir.File("Ledger.txt"), exportBytes);
+    for (OutputFile file : kOutputs) {
+      WriteBytes(dir.File(OutputFileName(file)), OldBytes(file));
+    }
+    const std::string exportPath = place.prepare(dir);
+    const bool exportExists = std::filesystem::is_regular_file(exportPath);
+    const auto stamp = exportExists ? std::filesystem::last_write_time(exportPath)
+                                    : std::filesystem::file_time_type();
+    const std::set<std::string> before = Names(dir.path());
+
+    RecordingSink sink;
+    EXPECT_FALSE(ConvertExport(exportPath, sink));
+    ASSERT_EQ(sink.notices.size(), 1u);
+    EXPECT_EQ(sink.notices[0].code, place.code);
+    EXPECT_EQ(sink.notices[0].path,
+              (dir.path() / std::filesystem::path(place.named).make_preferred()).string());
+    for (OutputFile file : kOutputs) {
+      const int i = static_cast<int>(file);
+      if (i == place.blocked) {
+        continue;
+      }
+      EXPECT_TRUE(ReadBytes(dir.File(OutputFileName(file))) ==
+                  (i < place.stopsAt ? fresh[static_cast<std::size_t>(i)] : OldBytes(file)))
+          << OutputFileName(file);
+    }
+    if (exportExists) {
+      EXPECT_TRUE(ReadBytes(exportPath) == exportBytes) << "the export changed";
+      EXPECT_EQ(std::filesystem::last_write_time(exportPath), stamp);
+    }
+    EXPECT_EQ(Names(dir.path()), before) << "a file or folder was made or left behind";
+  }
 }
 
 }  // namespace

@@ -187,21 +187,6 @@ std::array<std::string, 3> Reference(const Workspace& work) {
   return files;
 }
 
-// Expects the failure of output `failed`: the outputs before it complete and those after it not
-// touched (the workspace had no outputs before the run).
-void ExpectStoppedAt(const Workspace& work, const std::array<std::string, 3>& reference,
-                     std::size_t failed, const Result& run, const char* caption) {
-  EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(run.out, "");
-  EXPECT_EQ(run.err, Warning(caption, work.outputs[failed]));
-  for (std::size_t i = 0; i < failed; ++i) {
-    EXPECT_EQ(ReadFile(work.outputs[i]), reference[i]) << work.outputs[i] << " is complete";
-  }
-  for (std::size_t i = failed + 1; i < kOutputNames.size(); ++i) {
-    EXPECT_FALSE(Exists(work.outputs[i])) << work.outputs[i] << " is not started";
-  }
-}
-
 // Runs the converter at each budget over the outputs of an earlier run; every run completes
 // byte-correct or names the one file that the limit cut short, which keeps its old bytes as do
 // the files after it, and leaves no temporary file behind.
@@ -274,110 +259,6 @@ TEST(FileSizeLimit, BudgetsAroundBufferAndRecordBoundaries) {
     }
   }
   SweepBudgets(work, budgets);
-}
-
-TEST(OutputLocation, MissingDirectoryIsNotCreated) {
-  const Workspace work(MakeExport(1, 1));
-  const std::string exportPath = work.Path("missing/Ledger.txt");
-  const Result run = RunConverter(exportPath, std::nullopt);
-  EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(run.out, "");
-  EXPECT_EQ(run.err, Warning("Unable to create file", work.Path("missing/PVERSION.DAT")));
-  EXPECT_FALSE(Exists(work.Path("missing")));
-}
-
-TEST(OutputLocation, RegularFileAsDirectoryComponent) {
-  const Workspace work(MakeExport(1, 1));
-  const Snapshot before = Take(work.exportPath);
-  const Result run = RunConverter(work.exportPath + "/Ledger.txt", std::nullopt);
-  EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(run.out, "");
-  EXPECT_EQ(run.err, Warning("Unable to create file", work.exportPath + "/PVERSION.DAT"));
-  EXPECT_EQ(Take(work.exportPath), before);
-}
-
-TEST(OutputLocation, DirectoryInPlaceOfEachOutput) {
-  for (std::size_t blocked = 0; blocked < kOutputNames.size(); ++blocked) {
-    SCOPED_TRACE(kOutputNames[blocked]);
-    const Workspace work(MakeExport(2, 2));
-    const std::array<std::string, 3> reference = Reference(work);
-    ASSERT_EQ(mkdir(work.outputs[blocked].c_str(), 0755), 0);
-    const Snapshot before = Take(work.exportPath);
-    const Result run = RunConverter(work.exportPath, std::nullopt);
-    ExpectStoppedAt(work, reference, blocked, run, "Unable to create file");
-    EXPECT_EQ(Take(work.exportPath), before);
-  }
-}
-
-// /dev/full takes the open and fails the writes, so the failure shows when the buffer is flushed.
-TEST(OutputLocation, EachOutputLinkedToAFullDevice) {
-  for (std::size_t full = 0; full < kOutputNames.size(); ++full) {
-    SCOPED_TRACE(kOutputNames[full]);
-    const Workspace work(MakeExport(2, 2));
-    const std::array<std::string, 3> reference = Reference(work);
-    ASSERT_EQ(symlink("/dev/full", work.outputs[full].c_str()), 0);
-    const Snapshot before = Take(work.exportPath);
-    const Result run = RunConverter(work.exportPath, std::nullopt);
-    ExpectStoppedAt(work, reference, full, run, "Unable to write file");
-    EXPECT_EQ(Take(work.exportPath), before);
-  }
-}
-
-// An output that is the export itself, by name or through a link, is refused, not truncated.
-TEST(ExportFile, ThatIsAnOutputIsNeverOverwritten) {
-  for (std::size_t same = 0; same < kOutputNames.size(); ++same) {
-    for (const char* how : {"named", "hard link", "symbolic link"}) {
-      SCOPED_TRACE(std::string(kOutputNames[same]) + ", " + how);
-      const Workspace work(MakeExport(2, 2));
-      const std::array<std::string, 3> reference = Reference(work);
-      std::string exportPath = work.exportPath;
-      if (std::string(how) == "named") {
-        ASSERT_EQ(rename(work.exportPath.c_str(), work.outputs[same].c_str()), 0);
-        exportPath = work.outputs[same];
-      } else if (std::string(how) == "hard link") {
-        ASSERT_EQ(link(work.exportPath.c_str(), work.outputs[same].c_str()), 0);
-      } else {
-        ASSERT_EQ(symlink(work.exportPath.c_str(), work.outputs[same].c_str()), 0);
-      }
-      const Snapshot before = Take(exportPath);
-      const Result run = RunConverter(exportPath, std::nullopt);
-      EXPECT_EQ(run.exitCode, 1);
-      EXPECT_EQ(run.out, "");
-      EXPECT_EQ(run.err, Warning("Unable to create file", work.outputs[same]));
-      for (std::size_t i = 0; i < same; ++i) {
-        EXPECT_EQ(ReadFile(work.outputs[i]), reference[i]);
-      }
-      EXPECT_EQ(Take(exportPath), before);
-    }
-  }
-}
-
-// Opening a directory for reading succeeds on POSIX; the first read fails.
-TEST(ExportFile, ThatIsADirectoryIsAReadError) {
-  const Workspace work("");
-  ASSERT_EQ(unlink(work.exportPath.c_str()), 0);
-  ASSERT_EQ(mkdir(work.exportPath.c_str(), 0755), 0);
-  const Snapshot before = Take(work.exportPath);
-  const Result run = RunConverter(work.exportPath, std::nullopt);
-  EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(run.out, "");
-  EXPECT_EQ(run.err, Warning("Unable to read file", work.exportPath));
-  EXPECT_EQ(ReadFile(work.outputs[0]), kVersionBytes);
-  EXPECT_FALSE(Exists(work.outputs[1]));
-  EXPECT_FALSE(Exists(work.outputs[2]));
-  EXPECT_EQ(Take(work.exportPath), before);
-}
-
-TEST(ExportFile, ThatIsMissingCannotBeOpened) {
-  const Workspace work("");
-  ASSERT_EQ(unlink(work.exportPath.c_str()), 0);
-  const Result run = RunConverter(work.exportPath, std::nullopt);
-  EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(run.out, "");
-  EXPECT_EQ(run.err, Warning("Unable to open file", work.exportPath));
-  EXPECT_EQ(ReadFile(work.outputs[0]), kVersionBytes);
-  EXPECT_FALSE(Exists(work.outputs[1]));
-  EXPECT_FALSE(Exists(work.exportPath));
 }
 
 // A shell's own `ulimit -f` leaves SIGXFSZ at its default: the run must not die of it.
