@@ -83,8 +83,9 @@ int UsageError() {
   return 2;
 }
 
-// Prints a failed run's notice on standard error; returns the failure's exit status.
-int Failure(const std::optional<ledger::Notice>& notice) {
+// Prints a failed run's notice on standard error, then, for a file that is no export, the reason
+// as "GIVEN:1: REASON" with the export's name as the user gave it; returns the exit status.
+int Failure(const std::optional<ledger::Notice>& notice, const char* given = nullptr) {
   if (!notice || notice->code == ledger::NoticeCode::kOutOfMemory) {
     std::fputs(ledger::kOutOfMemoryLine, stderr);
     std::fputs("\n", stderr);
@@ -94,6 +95,10 @@ int Failure(const std::optional<ledger::Notice>& notice) {
   const std::string text = ledger::NamesAFile(notice->code) ? EscapeControlBytes(notice->path)
                                                             : ledger::SentenceOf(notice->code);
   Print(stderr, "ledger-convert: " + std::string(notice->caption()) + ": " + text + "\n");
+  if (notice->fault != ledger::FormatFault::kNone && given != nullptr) {
+    Print(stderr,
+          EscapeControlBytes(given) + ":1: " + ledger::FormatFaultText(notice->fault) + "\n");
+  }
   return 1;
 }
 
@@ -143,7 +148,7 @@ int Check(const char* path, const char* given) {
   ledger::CheckCounts counts;
   if (!ledger::CheckExportFile(path, printer, counts, sink)) {
     std::fflush(stdout);
-    return Failure(sink.notice());
+    return Failure(sink.notice(), given);
   }
   std::printf("%zu scout%s, %zu adult%s, %zu field%s cut\n", counts.scouts,
               counts.scouts == 1 ? "" : "s", counts.adults, counts.adults == 1 ? "" : "s",
@@ -155,7 +160,8 @@ int Check(const char* path, const char* given) {
   return 0;
 }
 
-int Convert(const char* path) {
+// Converts the export at `path`, which the user gave as `given`.
+int Convert(const char* path, const char* given) {
   ConsoleSink sink;
   const bool completed = ledger::ConvertExport(path, sink, ledger::NativePathStyle(), &gTemps);
   if (completed) {
@@ -165,7 +171,7 @@ int Convert(const char* path) {
     }
     return 0;
   }
-  return Failure(sink.notice());
+  return Failure(sink.notice(), given);
 }
 
 int Run(int argc, char** argv) {
@@ -194,7 +200,7 @@ int Run(int argc, char** argv) {
     return UsageError();  // an empty name names no file
   }
   const std::string path = ledger::CommandLinePath(argv[first]);
-  return check ? Check(path.c_str(), argv[first]) : Convert(path.c_str());
+  return check ? Check(path.c_str(), argv[first]) : Convert(path.c_str(), argv[first]);
 }
 
 }  // namespace

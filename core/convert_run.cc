@@ -169,11 +169,13 @@ bool ConvertFiles(RunFiles& files, NoticeSink& sink, MemberListener* alongside) 
     return Report(sink, NoticeCode::kOpenFailed, files.ExportName());
   }
   RecordWriter writer(files, *input, sink, alongside);
-  switch (WalkExport(*input, writer)) {
+  FormatFault fault = FormatFault::kNone;
+  switch (WalkExport(*input, writer, &fault)) {
     case WalkEnd::kComplete:
       return true;
     case WalkEnd::kInvalidFormat:
-      return Report(sink, NoticeCode::kInvalidFormat);
+      sink.Show(Notice{NoticeCode::kInvalidFormat, std::string(), fault});
+      return false;
     case WalkEnd::kReadFailed:
       return Report(sink, NoticeCode::kReadFailed, files.ExportName());
     case WalkEnd::kStopped:

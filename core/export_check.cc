@@ -25,12 +25,13 @@ bool CheckExport(ByteSource& source, const std::string& exportName, CheckListene
   counts = CheckCounts();
   try {
     ExportCheck check(listener);
-    switch (WalkExport(source, check)) {
+    FormatFault fault = FormatFault::kNone;
+    switch (WalkExport(source, check, &fault)) {
       case WalkEnd::kComplete:
         counts = check.counts();
         return true;
       case WalkEnd::kInvalidFormat:
-        sink.Show(Notice{NoticeCode::kInvalidFormat, ""});
+        sink.Show(Notice{NoticeCode::kInvalidFormat, "", fault});
         return false;
       case WalkEnd::kReadFailed:
       case WalkEnd::kStopped:

@@ -69,21 +69,46 @@ bool ExportReader::TakeWholeLine(ExportLine& line) {
 }
 
 ReadResult ExportReader::ReadHeader(std::string_view header) {
+  headerFault_ = FormatFault::kNone;
   std::size_t matched = 0;
   char byte;
   while (NextByte(byte)) {
     if (matched == header.size()) {
       if (byte != '\n') {
+        headerFault_ = FormatFault::kNotTheHeader;
         return ReadResult::kEnd;
       }
       lineNumber_ = 1;
       return ReadResult::kLine;
     }
     if (byte != header[matched++]) {
+      headerFault_ = matched == 1 ? FirstByteFault(static_cast<unsigned char>(byte))
+                                  : FormatFault::kNotTheHeader;
       return ReadResult::kEnd;
     }
   }
-  return failed_ ? ReadResult::kError : ReadResult::kEnd;
+  if (failed_) {
+    return ReadResult::kError;
+  }
+  headerFault_ = matched == 0               ? FormatFault::kEmpty
+                 : matched == header.size() ? FormatFault::kNoLineFeed
+                                            : FormatFault::kNotTheHeader;
+  return ReadResult::kEnd;
+}
+
+FormatFault ExportReader::FirstByteFault(unsigned char first) {
+  // A byte-order mark is told by the bytes after the first, which no header byte begins.
+  const auto next = [this](unsigned char expected) {
+    char byte;
+    return NextByte(byte) && static_cast<unsigned char>(byte) == expected;
+  };
+  if ((first == 0xEF && next(0xBB) && next(0xBF))) {
+    return FormatFault::kUtf8Bom;
+  }
+  if ((first == 0xFF && next(0xFE)) || (first == 0xFE && next(0xFF))) {
+    return FormatFault::kUtf16;
+  }
+  return FormatFault::kNotTheHeader;
 }
 
 ReadResult ExportReader::Next(ExportLine& line) {

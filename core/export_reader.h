@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "core/byte_source.h"
+#include "core/notice.h"
 #include "core/text_fields.h"
 
 namespace ledger {
@@ -52,9 +53,13 @@ class ExportReader {
   ReadResult Next(ExportLine& line);
 
   // Reads the first line where it is exactly `header` ended by a line feed: kLine when it is,
-  // kEnd when it is not, kError when the stream failed first. Reads no byte past the first one
-  // that decides, so an endless input without a line feed is judged at once.
+  // kEnd when it is not (headerFault() then says why), kError when the stream failed first.
+  // Reads at most two bytes past the first one that decides, to tell a byte-order mark, so an
+  // endless input without a line feed is judged at once.
   ReadResult ReadHeader(std::string_view header);
+
+  // Why the header read last was refused; kNone after a good one.
+  FormatFault headerFault() const { return headerFault_; }
 
   // The 1-based number of the line read last; a lone CR does not end a line.
   std::size_t lineNumber() const { return lineNumber_; }
@@ -65,6 +70,8 @@ class ExportReader {
 
   // Takes the next byte after the line-end rule into `byte`; false at the end or on an error.
   bool NextByte(char& byte);
+  // Why a header whose first byte is `first`, not the header's, is refused.
+  FormatFault FirstByteFault(unsigned char first);
   bool Fill();
   // Points `line` at the next line where it lies whole in the buffer, ended by its LF; false,
   // with nothing taken, otherwise.
@@ -77,6 +84,7 @@ class ExportReader {
   std::size_t len_ = 0;
   bool ended_ = false;  // end of input or Ctrl-Z reached
   bool failed_ = false;
+  FormatFault headerFault_ = FormatFault::kNone;
   char buffer_[kBufferSize];
   char text_[kTextSize];
 };

@@ -17,9 +17,12 @@ struct WalkState {
 
 }  // namespace
 
-WalkEnd WalkExport(ByteSource& source, MemberListener& listener) {
+WalkEnd WalkExport(ByteSource& source, MemberListener& listener, FormatFault* fault) {
   auto walk = std::make_unique<WalkState>(source);
   const ReadResult header = walk->reader.ReadHeader(kExportHeader);
+  if (fault != nullptr) {
+    *fault = walk->reader.headerFault();
+  }
   if (header != ReadResult::kLine) {
     return header == ReadResult::kError ? WalkEnd::kReadFailed : WalkEnd::kInvalidFormat;
   }

@@ -4,6 +4,7 @@
 #include <cstddef>
 
 #include "core/byte_source.h"
+#include "core/notice.h"
 #include "core/records.h"
 #include "core/text_fields.h"
 
@@ -31,8 +32,9 @@ enum class WalkEnd { kComplete, kInvalidFormat, kReadFailed, kStopped };
 // Reads the export from `source` once, with the one set of rules every reader of an export
 // follows: the header line, then the scouts section, where a "Scouts" line is no member and an
 // "Adults" line ends it, then the adults section, where every line is a member. Tells `listener`
-// as it goes. Allocates once; may throw std::bad_alloc.
-WalkEnd WalkExport(ByteSource& source, MemberListener& listener);
+// as it goes; for an input that is no export, `fault` (when given) says why. Allocates once; may
+// throw std::bad_alloc.
+WalkEnd WalkExport(ByteSource& source, MemberListener& listener, FormatFault* fault = nullptr);
 
 }  // namespace ledger
 

@@ -50,4 +50,22 @@ bool NamesAFile(NoticeCode code) {
   return *TextOf(code).sentence == '\0';
 }
 
+const char* FormatFaultText(FormatFault fault) {
+  switch (fault) {
+    case FormatFault::kNone:
+      break;
+    case FormatFault::kEmpty:
+      return "the file is empty";
+    case FormatFault::kUtf8Bom:
+      return "the file begins with a UTF-8 byte-order mark";
+    case FormatFault::kUtf16:
+      return "the file is UTF-16 text";
+    case FormatFault::kNoLineFeed:
+      return "line 1 ends without a line feed";
+    case FormatFault::kNotTheHeader:
+      return "line 1 is not \"LedgerExport\"";
+  }
+  return "";
+}
+
 }  // namespace ledger

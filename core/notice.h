@@ -32,10 +32,24 @@ const char* SentenceOf(NoticeCode code);
 // True for the notices whose message is a file's path.
 bool NamesAFile(NoticeCode code);
 
+// Why a file is no export, as the invalid-format notice can say beside its sentence.
+enum class FormatFault {
+  kNone,
+  kEmpty,         // no byte before the end or a Ctrl-Z
+  kUtf8Bom,       // begins with EF BB BF
+  kUtf16,         // begins with FF FE or FE FF
+  kNoLineFeed,    // exactly the header word, then the end
+  kNotTheHeader,  // line 1 is something else
+};
+
+// The reason `fault` gives, as a phrase ("the file is empty"); empty for kNone.
+const char* FormatFaultText(FormatFault fault);
+
 // What a run tells the user: one per started run.
 struct Notice {
   NoticeCode code = NoticeCode::kConverted;
   std::string path;  // the file a notice that names one names, as the run was given it
+  FormatFault fault = FormatFault::kNone;  // why the file is no export, for kInvalidFormat
 
   NoticeKind kind() const { return KindOf(code); }
   // The message box's title; NUL-terminated.

@@ -108,7 +108,8 @@ TEST(CliTest, FailuresGoToStandardErrorWithCaptionAndText) {
   Outcome invalid = RunTool({dir.File("Ledger.txt")}, dir.path());
   EXPECT_EQ(1, invalid.exitCode);
   EXPECT_EQ("", invalid.out);
-  EXPECT_EQ(kInvalid, invalid.err);
+  EXPECT_EQ(kInvalid + dir.File("Ledger.txt") + ":1: line 1 is not \"LedgerExport\"\n",
+            invalid.err);
 
   fs::create_directory(dir.path() / "sub");
   Outcome missing = RunTool({"sub/typed.txt"}, dir.path());  // passed on exactly as given
@@ -117,6 +118,38 @@ TEST(CliTest, FailuresGoToStandardErrorWithCaptionAndText) {
   EXPECT_EQ("ledger-convert: Unable to open file: sub/typed.txt\n", missing.err);
   EXPECT_EQ(kVersionBytes, ReadBytes(dir.File("sub/PVERSION.DAT")));
   EXPECT_FALSE(fs::exists(dir.path() / "sub" / "CPERW.DAT"));
+}
+
+// A file that is no export gets, after the invalid-format message, the reason in a line of its
+// own, "NAME:1: REASON", with the name as given; the conversion and the check alike.
+TEST(CliTest, AFileThatIsNoExportSaysWhy) {
+  const struct {
+    std::string bytes;
+    std::string reason;
+  } cases[] = {
+      {"", "the file is empty"},
+      {"\x1aLedgerExport\n", "the file is empty"},
+      {"\xef\xbb\xbfLedgerExport\r\nS-1\r\n", "the file begins with a UTF-8 byte-order mark"},
+      {"\xff\xfeL\0e\0", "the file is UTF-16 text"},
+      {"\xfe\xff\0L\0e", "the file is UTF-16 text"},
+      {"LedgerExport", "line 1 ends without a line feed"},
+      {"LedgerExport\x1a\nS-1\n", "line 1 ends without a line feed"},
+      {"LedgerExport\r", "line 1 is not \"LedgerExport\""},
+      {"\xefLedgerExport\n", "line 1 is not \"LedgerExport\""},
+      {"Ledger Export\n", "line 1 is not \"LedgerExport\""},
+  };
+  TempDir dir;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reason + " <- " + c.bytes);
+    WriteBytes(dir.File("Ledger.txt"), c.bytes);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"Ledger.txt"}, {"--check", "Ledger.txt"}}) {
+      const Outcome outcome = RunTool(args, dir.path());
+      EXPECT_EQ(1, outcome.exitCode);
+      EXPECT_EQ("", outcome.out);
+      EXPECT_EQ(kInvalid + "Ledger.txt:1: " + c.reason + "\n", outcome.err);
+    }
+  }
 }
 
 TEST(CliTest, CommandLineErrorsTouchNoFile) {
@@ -310,7 +343,11 @@ TEST(CliTest, CheckListsCutFieldsAndWritesNothing) {
        "./-x.txt:2: scout 1: field 0 keeps 15 of its 16 bytes\n1 scout, 1 adult, 1 field cut\n",
        ""},
       {{"--check", "./-x.txt"}, "LedgerExport\n", 0, "0 scouts, 0 adults, 0 fields cut\n", ""},
-      {{"--check", "./-x.txt"}, "LedgerExport \r\nS1\r\n", 1, "", kInvalid},
+      {{"--check", "./-x.txt"},
+       "LedgerExport \r\nS1\r\n",
+       1,
+       "",
+       kInvalid + "./-x.txt:1: line 1 is not \"LedgerExport\"\n"},
       {{"--check", "missing.txt"}, "", 1, "", "ledger-convert: Unable to open file: missing.txt\n"},
   };
   for (const Case& c : cases) {

@@ -416,9 +416,15 @@ TEST(ExportFile, ThatIsEndlessIsInvalidAtOnce) {
     ASSERT_EQ(symlink(endless, work.exportPath.c_str()), 0);
     const Result run = RunConverter(work.exportPath, std::nullopt);
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.err,
-              "ledger-convert: Convert Ledger Files: Invalid file format.\n\nPlease re-export "
-              "your data from Vantorel and try again.\n");
+    // The reason names the first bytes, which from /dev/urandom may even read as a byte-order mark.
+    const std::string invalid =
+        "ledger-convert: Convert Ledger Files: Invalid file format.\n\nPlease re-export "
+        "your data from Vantorel and try again.\n" +
+        work.exportPath + ":1: ";
+    EXPECT_EQ(run.err.substr(0, invalid.size()), invalid);
+    if (std::string(endless) == "/dev/zero") {
+      EXPECT_EQ(run.err.substr(invalid.size()), "line 1 is not \"LedgerExport\"\n");
+    }
     EXPECT_EQ(ReadFile(work.outputs[0]), kVersionBytes);
     EXPECT_FALSE(Exists(work.outputs[1]));
   }
