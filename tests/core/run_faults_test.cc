@@ -272,45 +272,46 @@ std::vector<RefusingPlace> RefusingPlaces() {
        [](const TempDir& dir) { return (dir.path() / "Ledger.txt" / "Ledger.txt").string(); },
        NoticeCode::kCreateFailed, "Ledger.txt/PVERSION.DAT", 0, -1},
   };
+  namespace fs = std::filesystem;
+  using Make = void (*)(const fs::path& exportPath, const fs::path& output);
+  // Output `name` replaced by what `make` puts there, beside the export Ledger.txt.
+  const auto replacing = [](const std::string& name, Make make) {
+    return [name, make](const TempDir& dir) {
+      fs::remove(dir.File(name));
+      make(dir.File("Ledger.txt"), dir.File(name));
+      return dir.File("Ledger.txt");
+    };
+  };
   for (int k = 0; k < 3; ++k) {
     const std::string name = names[k];
     places.push_back({"a folder where " + name + " goes",
-                      [name](const TempDir& dir) {
-                        std::filesystem::remove(dir.File(name));
-                        std::filesystem::create_directory(dir.File(name));
-                        return dir.File("Ledger.txt");
-                      },
+                      replacing(name, [](const fs::path&,
+                                         const fs::path& output) { fs::create_directory(output); }),
                       NoticeCode::kCreateFailed, name, k, k});
     places.push_back({"the export named " + name,
                       [name](const TempDir& dir) {
-                        std::filesystem::remove(dir.File(name));
-                        std::filesystem::rename(dir.File("Ledger.txt"), dir.File(name));
+                        fs::remove(dir.File(name));
+                        fs::rename(dir.File("Ledger.txt"), dir.File(name));
                         return dir.File(name);
                       },
                       NoticeCode::kCreateFailed, name, k, k});
 #ifndef _WIN32
-    places.push_back({"a hard link to the export as " + name,
-                      [name](const TempDir& dir) {
-                        std::filesystem::remove(dir.File(name));
-                        std::filesystem::create_hard_link(dir.File("Ledger.txt"), dir.File(name));
-                        return dir.File("Ledger.txt");
-                      },
-                      NoticeCode::kCreateFailed, name, k, k});
-    places.push_back({"a symbolic link to the export as " + name,
-                      [name](const TempDir& dir) {
-                        std::filesystem::remove(dir.File(name));
-                        std::filesystem::create_symlink(dir.File("Ledger.txt"), dir.File(name));
-                        return dir.File("Ledger.txt");
-                      },
-                      NoticeCode::kCreateFailed, name, k, k});
+    places.push_back(
+        {"a hard link to the export as " + name,
+         replacing(name, [](const fs::path& exportPath,
+                            const fs::path& output) { fs::create_hard_link(exportPath, output); }),
+         NoticeCode::kCreateFailed, name, k, k});
+    places.push_back(
+        {"a symbolic link to the export as " + name,
+         replacing(name, [](const fs::path& exportPath,
+                            const fs::path& output) { fs::create_symlink(exportPath, output); }),
+         NoticeCode::kCreateFailed, name, k, k});
     // /dev/full takes the open and fails the writes.
-    places.push_back({name + " linked to a full device",
-                      [name](const TempDir& dir) {
-                        std::filesystem::remove(dir.File(name));
-                        std::filesystem::create_symlink("/dev/full", dir.File(name));
-                        return dir.File("Ledger.txt");
-                      },
-                      NoticeCode::kWriteFailed, name, k, k});
+    places.push_back(
+        {name + " linked to a full device",
+         replacing(name, [](const fs::path&,
+                            const fs::path& output) { fs::create_symlink("/dev/full", output); }),
+         NoticeCode::kWriteFailed, name, k, k});
 #endif
   }
 #ifndef _WIN32
