@@ -38,10 +38,12 @@ fail() {
 }
 
 # Starts Xvfb on a display number that the server itself picks as free, and a private home.
+# -noreset: the short xdotool connections are often the display's only clients, and a server
+# that resets when its last client leaves turns the program away if it connects meanwhile.
 start_display() {
   command -v Xvfb >/dev/null || fail "Xvfb is not installed"
   command -v xdotool >/dev/null || fail "xdotool is not installed"
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$session_dir/display" \
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$session_dir/display" \
     >"$session_dir/xvfb.log" 2>&1 &
   xvfb_pid=$!
   local deadline=$((SECONDS + timeout_seconds))
