@@ -4,7 +4,7 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
-#include <vector>
+#include "core/wide_path.h"
 #else
 #include <filesystem>
 #include <system_error>
@@ -15,23 +15,17 @@ namespace ledger {
 #ifdef _WIN32
 namespace {
 
-// The file's volume and index, read through its wide name: the narrow name is in the active code
-// page, which the C++ library's narrow paths do not follow. False when the file cannot be opened.
+// The file's volume and index, read through its wide name (WidePath: the narrow name is in the
+// active code page, which the C++ library's narrow paths do not follow, and may be long). False
+// when the file cannot be opened.
 bool FileIdentity(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
-  if (path.empty()) {
+  const std::wstring wide = WidePath(path);
+  if (wide.empty()) {
     return false;
   }
-  const int length = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path.data(),
-                                         static_cast<int>(path.size()), nullptr, 0);
-  if (length <= 0) {
-    return false;
-  }
-  std::vector<wchar_t> wide(static_cast<std::size_t>(length) + 1, L'\0');
-  MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path.data(), static_cast<int>(path.size()),
-                      wide.data(), length);
   // No access is asked for, so that a file opened by another program or without read permission
   // is still compared; FILE_FLAG_BACKUP_SEMANTICS lets a directory be opened too.
-  HANDLE file = CreateFileW(wide.data(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+  HANDLE file = CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     return false;
