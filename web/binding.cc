@@ -101,6 +101,20 @@ class CallbackReceiver final : public ledger::OutputReceiver {
   val output_;
 };
 
+// Copies a field's `size` bytes, at most 99: word by word, then byte by byte, as a call to
+// memcpy for each short field would cost more than the copy.
+__attribute__((no_builtin("memcpy"))) void CopyField(unsigned char* to, const char* from,
+                                                     std::size_t size) {
+  for (; size >= 8; size -= 8, to += 8, from += 8) {
+    std::uint64_t word;
+    __builtin_memcpy(&word, from, 8);
+    __builtin_memcpy(to, &word, 8);
+  }
+  for (; size > 0; --size) {
+    *to++ = static_cast<unsigned char>(*from++);
+  }
+}
+
 // One array of the preview, taken once at its bound: no append checks its capacity against a
 // growing store or moves what is written. A write past the bound is refused and remembered.
 template <typename T>
@@ -112,15 +126,16 @@ class Part {
     capacity_ = bound;
     size_ = 0;
   }
-  void Put(const T* items, std::size_t count) {
+  // The next `count` items, to be written; null, and remembered, past the bound.
+  T* Take(std::size_t count) {
     if (count > capacity_ - size_) {
       overflowed_ = true;
-      return;
+      return nullptr;
     }
-    std::copy(items, items + count, items_.get() + size_);
+    T* items = items_.get() + size_;
     size_ += count;
+    return items;
   }
-  void Put(T item) { Put(&item, 1); }
   // Sets the item at `index`, one already written.
   void Set(std::size_t index, T item) {
     if (index < size_) {
@@ -247,22 +262,39 @@ class PreviewBuilder : public ledger::CheckListener {
     cells_.Reserve(size + lines);
   }
 
+  // Runs for every member of a large export: the parts are taken once per member and written
+  // through pointers.
   void OnMember(ledger::MemberKind kind, std::size_t, std::size_t line,
                 const ledger::FieldViews& fields) override {
     SectionParts& parts = PartsOf(kind);
-    parts.lines.Put(static_cast<std::uint32_t>(line));
-    parts.cellAt.Put(static_cast<std::uint32_t>(cells_.size()));
-    rowAt_ = parts.keeps.size();
-    memberCut_ = false;
-    for (int c = 0; c < parts.stored.count; ++c) {
-      const ledger::StoredField& stored = parts.stored.at[c];
-      std::string_view value = fields.field[stored.field];
-      if (stored.room == 0) {
-        value = ledger::AdultFlagWord(value);
+    const ledger::StoredFields& stored = parts.stored;
+    std::string_view values[ledger::kMaxFields];
+    std::size_t bytes = 0;
+    for (int c = 0; c < stored.count; ++c) {
+      values[c] = fields.field[stored.at[c].field];
+      if (stored.at[c].room == 0) {
+        values[c] = ledger::AdultFlagWord(values[c]);
       }
-      cells_.Put(reinterpret_cast<const unsigned char*>(value.data()), value.size());
-      parts.lengths.Put(static_cast<unsigned char>(value.size()));
-      parts.keeps.Put(static_cast<unsigned char>(value.size()));
+      bytes += values[c].size();
+    }
+    std::uint32_t* lineAt = parts.lines.Take(1);
+    std::uint32_t* cellAt = parts.cellAt.Take(1);
+    const std::size_t cellsAt = cells_.size();
+    unsigned char* cell = cells_.Take(bytes);
+    rowAt_ = parts.keeps.size();
+    unsigned char* lengths = parts.lengths.Take(stored.count);
+    unsigned char* keeps = parts.keeps.Take(stored.count);
+    memberCut_ = false;
+    if (!lineAt || !cellAt || !cell || !lengths || !keeps) {
+      return;
+    }
+    *lineAt = static_cast<std::uint32_t>(line);
+    *cellAt = static_cast<std::uint32_t>(cellsAt);
+    for (int c = 0; c < stored.count; ++c) {
+      const std::size_t n = values[c].size();
+      CopyField(cell, values[c].data(), n);
+      cell += n;
+      lengths[c] = keeps[c] = static_cast<unsigned char>(n);
     }
   }
 
@@ -271,7 +303,9 @@ class PreviewBuilder : public ledger::CheckListener {
     parts.keeps.Set(rowAt_ + parts.columnOf[cut.field], static_cast<unsigned char>(cut.keeps));
     if (!memberCut_) {
       memberCut_ = true;
-      parts.cut.Put(static_cast<std::uint32_t>(number - 1));
+      if (std::uint32_t* index = parts.cut.Take(1)) {
+        *index = static_cast<std::uint32_t>(number - 1);
+      }
     }
   }
 
