@@ -1,7 +1,7 @@
 // The page's entry points into the conversion core, bound to JavaScript with embind. A run is
-// one call, convert(address, size, output): it converts the export held in the module's memory,
-// hands the outputs to `output` as they are written, and returns the notice and the preview,
-// both made from the same read of the export. Nothing outlives the call in the module.
+// one call, convert(address, size, room, output): it converts the export held in the module's
+// memory, hands the outputs to `output` as they are written, and returns the notice and the
+// preview, both made from the same read of the export. Nothing outlives the call in the module.
 #include <emscripten/bind.h>
 #include <emscripten/val.h>
 
@@ -200,9 +200,10 @@ struct PreviewValue {
   val cells = val::null();
 };
 
-// What a run returns: whether it completed, its notice, and its preview (null unless it
-// completed).
+// What a run returns: whether the export fits (when not, nothing else was done and the rest is
+// empty), whether the run completed, its notice, and its preview (null unless it completed).
 struct RunValue {
+  bool fits = false;
   bool completed = false;
   NoticeValue notice;
   val preview = val::null();
@@ -336,21 +337,32 @@ class PreviewBuilder : public ledger::CheckListener {
   bool memberCut_ = false;  // whether the current member is in its section's cut
 };
 
-std::string_view ExportAt(std::uintptr_t address, std::size_t size) {
-  return std::string_view(reinterpret_cast<const char*>(address), size);
+// The most bytes a run of an export of `size` bytes and `lines` lines takes besides the export:
+// the outputs' (one record a line, and the version file) or the preview's, whichever is larger,
+// as the outputs leave the module as they are written. A number, as it may pass 32 bits.
+double RunBytes(std::size_t size, std::size_t lines) {
+  const double version = std::strlen(ledger::kVersionLine1) + std::strlen(ledger::kVersionLine2);
+  return std::max(version + static_cast<double>(ledger::kRecordSize) * lines,
+                  PreviewBytes(static_cast<double>(size), static_cast<double>(lines)));
 }
 
 // Converts the `size` export bytes at `address` in the module's memory, handing the outputs to
-// `output` (see CallbackReceiver), and checks them in the same read for the preview.
-RunValue Convert(std::uintptr_t address, std::size_t size, val output) {
-  const std::string_view bytes = ExportAt(address, size);
+// `output` (see CallbackReceiver), and checks them in the same read for the preview; unless the
+// run would take more than `room` bytes besides the export.
+RunValue Convert(std::uintptr_t address, std::size_t size, double room, val output) {
+  const std::string_view bytes(reinterpret_cast<const char*>(address), size);
+  const std::size_t lines = ledger::CountExportLines(bytes);
+  RunValue run;
+  if (RunBytes(size, lines) > room) {
+    return run;
+  }
+  run.fits = true;
   ledger::Notice notice;
   KeepNotice sink(notice);
   CallbackReceiver receiver(std::move(output));
-  RunValue run;
   std::unique_ptr<PreviewBuilder> builder;
   try {
-    builder = std::make_unique<PreviewBuilder>(size, ledger::CountExportLines(bytes));
+    builder = std::make_unique<PreviewBuilder>(size, lines);
   } catch (const std::bad_alloc&) {
   }
   if (builder) {
@@ -364,16 +376,6 @@ RunValue Convert(std::uintptr_t address, std::size_t size, val output) {
   }
   run.notice = ValueOf(notice);
   return run;
-}
-
-// The most bytes a run of the `size` export bytes at `address` takes besides the export: the
-// outputs' (one record a line, and the version file) or the preview's, whichever is larger, as
-// the outputs leave the module as they are written. A number, as it may pass 32 bits.
-double RunBytes(std::uintptr_t address, std::size_t size) {
-  const double lines = static_cast<double>(ledger::CountExportLines(ExportAt(address, size)));
-  const double version = std::strlen(ledger::kVersionLine1) + std::strlen(ledger::kVersionLine2);
-  return std::max(version + static_cast<double>(ledger::kRecordSize) * lines,
-                  PreviewBytes(static_cast<double>(size), lines));
 }
 
 // The output files' names, by the index the output callbacks are given.
@@ -441,11 +443,11 @@ EMSCRIPTEN_BINDINGS(ledger) {
       .field("adults", &PreviewValue::adults)
       .field("cells", &PreviewValue::cells);
   value_object<RunValue>("Run")
+      .field("fits", &RunValue::fits)
       .field("completed", &RunValue::completed)
       .field("notice", &RunValue::notice)
       .field("preview", &RunValue::preview);
   emscripten::function("convert", &Convert);
-  emscripten::function("runBytes", &RunBytes);
   emscripten::function("outputNames", &OutputNames);
   emscripten::function("notice", &NoticeOf);
   emscripten::function("text", &Text);

@@ -7,14 +7,14 @@ const path = require('path');
 
 const [modulePath, examplePath] = process.argv.slice(2);
 
-// One run as the worker makes it: {completed, notice, outputs, preview}, outputs the three files
-// as the module handed them over.
-function run(module, bytes) {
+// One run as the worker makes it, with `room` bytes besides the export: {fits, completed,
+// notice, outputs, preview}, outputs the three files as the module handed them over.
+function run(module, bytes, room = Infinity) {
   const input = module._malloc(Math.max(bytes.length, 1)) >>> 0;
   module.HEAPU8.set(bytes, input);
   // Pieces of each output as the module hands them over; what a dropped file had is gone.
   const pieces = [[], [], []];
-  const result = module.convert(input, bytes.length, {
+  const result = module.convert(input, bytes.length, room, {
     begin(i) { pieces[i] = []; },
     piece(i, view) { pieces[i].push(Buffer.from(view)); return true; },
     drop(i) { pieces[i] = []; },
@@ -103,6 +103,14 @@ async function main() {
     // record files are never begun. (The page offers no file of a run that did not complete.)
     assert.deepStrictEqual(result.outputs.map((o) => o.length), [15, 0, 0], name);
   }
+  // Without room for a record a line, or for the preview, besides the export, nothing is begun.
+  const lines = example.toString('latin1').split('\n').length;
+  assert.strictEqual(run(module, example, 15 + 512 * lines - 1).fits, false);
+  assert.deepStrictEqual(run(module, example, 15 + 512 * lines - 1).outputs.map((o) => o.length), [0, 0, 0]);
+  const fitted = run(module, example, 15 + 512 * lines);
+  assert.ok(fitted.fits && fitted.completed, 'one record a line, and the version file, fit');
+  assert.strictEqual(run(module, Buffer.from('LedgerExport\t' + 'x'.repeat(5000)), 15 + 512).fits, false,
+    'a long line needs room for its preview');
   const again = run(module, example);
   assert.ok(again.completed);
   converted.outputs.forEach((output, i) => assert.ok(output.equals(again.outputs[i]), 'same bytes twice'));

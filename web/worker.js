@@ -62,14 +62,13 @@ async function convert(file, limit) {
       return {completed: false, notice: module.notice('readFailed', file.name)};
     }
     phases.read = performance.now();
-    // What the run holds besides the export, as the module bounds it.
-    if (size + module.runBytes(input, size) > limit) return {tooLarge: {fileBytes: size}};
     // Each output leaves the module a piece at a time, copied at once into an ArrayBuffer of its
     // own; the pieces of a completed run make the files, which the page turns into Blobs only
     // when they are asked for.
     const names = module.outputNames();
     const pieces = names.map(() => []);
-    run = module.convert(input, size, {
+    // The module bounds what the run holds besides the export, and runs only within the limit.
+    run = module.convert(input, size, limit - size, {
       begin(index) { pieces[index] = []; },
       piece(index, bytes) {
         try {
@@ -82,6 +81,7 @@ async function convert(file, limit) {
       drop(index) { pieces[index] = []; },
     });
     phases.converted = performance.now();
+    if (!run.fits) return {tooLarge: {fileBytes: size}};
     if (run.completed) files = names.map((name, i) => ({name, pieces: pieces[i]}));
   } finally {
     module._free(input);
