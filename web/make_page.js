@@ -1,7 +1,7 @@
 // Writes the self-contained page: node make_page.js SOURCE_DIR MODULE_JS OUTPUT_HTML.
-// The fixed texts come from the built module itself, so the page holds no copy of its own; the
-// stylesheet, the script and the worker (the module followed by worker.js) are inlined, and the
-// Content-Security-Policy allows exactly these inline parts by their hashes.
+// The fixed texts and notices come from the built module itself, so the page holds no copy of its
+// own; the stylesheet, the script and the worker (the module followed by worker.js) are inlined,
+// and the Content-Security-Policy allows exactly these inline parts by their hashes.
 'use strict';
 const crypto = require('crypto');
 const fs = require('fs');
@@ -22,15 +22,16 @@ function checkInline(name, text) {
 async function main() {
   const module = await require(path.resolve(modulePath))();
   const text = (name) => {
-    const at = module.ccall('ledger_text', 'number', ['string'], [name]);
-    if (!at) throw new Error('the module has no text ' + name);
-    return module.UTF8ToString(at);
+    const found = module.text(name);
+    if (found === null) throw new Error('the module has no text ' + name);
+    return found;
   };
-  const texts = {};
-  for (const name of ['noticeCaption', 'invalidFormat', 'outOfMemory', 'dropOneFile']) texts[name] = text(name);
+  // The notices the page shows of its own, by code; the converted one gives the page's caption.
+  const notices = {};
+  for (const code of ['converted', 'outOfMemory', 'dropOneFile']) notices[code] = module.notice(code, '');
 
   const style = checkInline('page.css', read('page.css'));
-  const script = checkInline('page.js', 'const TEXTS = ' + JSON.stringify(texts) + ';\n' + read('page.js'));
+  const script = checkInline('page.js', 'const NOTICES = ' + JSON.stringify(notices) + ';\n' + read('page.js'));
   const worker = checkInline('the worker', fs.readFileSync(modulePath, 'utf8') + '\n' + read('worker.js'));
   const csp = [
     "default-src 'none'",

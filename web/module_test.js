@@ -7,89 +7,77 @@ const path = require('path');
 
 const [modulePath, examplePath] = process.argv.slice(2);
 
-function run(module, bytes) {
+// One run as the worker makes it, with `room` bytes besides the export: {fits, completed,
+// notice, outputs, preview}, outputs the three files as the module handed them over.
+function run(module, bytes, room = Infinity) {
   const input = module._malloc(Math.max(bytes.length, 1)) >>> 0;
   module.HEAPU8.set(bytes, input);
   // Pieces of each output as the module hands them over; what a dropped file had is gone.
   const pieces = [[], [], []];
-  module.ledgerOutput = {
+  const result = module.convert(input, bytes.length, room, {
     begin(i) { pieces[i] = []; },
-    piece(i, data, size) { pieces[i].push(Buffer.from(module.HEAPU8.slice(data, data + size))); },
+    piece(i, view) { pieces[i].push(Buffer.from(view)); return true; },
     drop(i) { pieces[i] = []; },
-  };
-  const completed = module._ledger_convert(input, bytes.length) === 1;
+  });
   module._free(input);
-  const outputs = pieces.map((parts) => Buffer.concat(parts));
-  const result = {
-    completed,
-    kind: module._ledger_notice_kind(),
-    caption: module.UTF8ToString(module._ledger_notice_caption()),
-    text: module.UTF8ToString(module._ledger_notice_text()),
-    outputs,
-  };
-  module._ledger_release();
-  return result;
+  return {...result, outputs: pieces.map((parts) => Buffer.concat(parts))};
 }
 
 // The rooms of the stored fields, from the record layouts in the README; 0 is the adult flag.
 const SCOUT_ROOMS = [15, 11, 26, 26, 17, 2, 99, 13, 13, 37, 10, 29, 15, 11, 15, 11];
 const ADULT_ROOMS = [15, 11, 26, 26, 17, 2, 99, 13, 13, 37, 10, 12, 15, 0];
 
-// The check's packed preview, its parts laid end to end as the worker does, read back as
-// {counts, columns, members, cut}: each member {line, cells: [[text, keeps]]}, cut the indexes
-// of the members with a cut field.
+// A run's preview read back as {valid, counts, columns, members, cut}: each member {line, cells:
+// [[text, keeps]]}, cut the indexes of the members with a cut field. Checks that each section's
+// arrays hold its members and that the cell bytes are theirs, end to end.
 function preview(module, bytes) {
-  const input = module._malloc(Math.max(bytes.length, 1)) >>> 0;
-  module.HEAPU8.set(bytes, input);
-  const valid = module._ledger_check(input, bytes.length) === 1;
-  module._free(input);
-  const packed = Buffer.concat([0, 1, 2, 3].map((i) => {
-    const data = module._ledger_preview_data(i) >>> 0;
-    return Buffer.from(module.HEAPU8.slice(data, data + (module._ledger_preview_size(i) >>> 0)));
-  }));
-  module._ledger_release();
-  if (!valid) return {valid, size: packed.length};
-  const word = (at) => packed.readUInt32LE(at);
-  assert.strictEqual(word(24), packed.length, 'the header gives the end');
-  const counts = [word(0), word(4), word(8)];
-  const columns = [[], []];
-  let at = 44;
-  [word(28), word(32)].forEach((n, s) => {
-    for (let c = 0; c < n; c++, at += 8) columns[s].push([word(at), word(at + 4)]);
-  });
-  assert.strictEqual(at, word(12), 'the rows follow the columns');
-  const members = [[], []];
-  let row = word(12);
-  [0, 1].forEach((s) => {
-    for (let m = 0; m < counts[s]; m++, row += 8 + 2 * columns[s].length) {
-      let cell = word(20) + word(row + 4);
-      const cells = columns[s].map((_, c) => {
-        const length = packed[row + 8 + 2 * c];
-        const text = packed.toString('latin1', cell, cell + length);
+  const result = run(module, bytes).preview;
+  if (result === null) return {valid: false};
+  const sections = [result.scouts, result.adults];
+  const counts = [...sections.map((s) => s.count), result.cuts];
+  const columns = sections.map((s) => s.columns.map((c) => [c.field, c.room]));
+  let cell = 0;
+  const members = sections.map((s, n) => {
+    const width = s.columns.length;
+    assert.strictEqual(s.lines.length, s.count, 'a line for each member');
+    assert.strictEqual(s.cellAt.length, s.count, 'the cells of each member');
+    assert.strictEqual(s.lengths.length, s.count * width, 'a length for each stored field');
+    assert.strictEqual(s.keeps.length, s.count * width, 'what the record keeps of each');
+    return Array.from(s.lines, (line, m) => {
+      assert.strictEqual(s.cellAt[m], cell, 'each member\'s cells follow the last one\'s');
+      const cells = columns[n].map((_, c) => {
+        const length = s.lengths[m * width + c];
+        const text = Buffer.from(result.cells.subarray(cell, cell + length)).toString('latin1');
         cell += length;
-        return [text, packed[row + 9 + 2 * c]];
+        return [text, s.keeps[m * width + c]];
       });
-      members[s].push({line: word(row), cells});
-    }
+      return {line, cells};
+    });
   });
-  assert.strictEqual(row, word(16), 'the cut members follow the rows');
-  const cut = [word(36), word(40)].map((n, s) => Array.from({length: n}, (_, i) => word(word(16) + 4 * (i + (s ? word(36) : 0)))));
-  assert.strictEqual(word(16) + 4 * (word(36) + word(40)), word(20), 'the cell bytes follow the cut members');
-  return {valid, counts, columns, members, cut};
+  assert.strictEqual(cell, result.cells.length, 'the cell bytes end with the last member\'s');
+  const cut = sections.map((s) => Array.from(s.cut));
+  return {valid: true, counts, columns, members, cut};
 }
 
 async function main() {
   const module = await require(path.resolve(modulePath))();
-  const text = (name) => module.UTF8ToString(module.ccall('ledger_text', 'number', ['string'], [name]));
-  assert.strictEqual(module.ccall('ledger_text', 'number', ['string'], ['no such text']), 0);
-  assert.strictEqual(text('dialogTitle'), 'Convert Ledger Export');
+  assert.strictEqual(module.text('no such text'), null);
+  assert.strictEqual(module.text('dialogTitle'), 'Convert Ledger Export');
+  assert.strictEqual(module.notice('no such notice', ''), null);
+  assert.deepStrictEqual(module.outputNames(), ['PVERSION.DAT', 'CPERW.DAT', 'APERW.DAT']);
+  // Each notice the page shows of its own keeps the kind it has in the dialogs.
+  assert.deepStrictEqual(module.notice('dropOneFile', ''), {code: 'dropOneFile', kind: 'warning',
+    caption: 'Convert Ledger Files', message: 'Please drop one export file at a time.'});
+  assert.deepStrictEqual(module.notice('readFailed', 'Ledger.txt'), {code: 'readFailed',
+    kind: 'warning', caption: 'Unable to read file', message: 'Ledger.txt'});
 
   const example = fs.readFileSync(examplePath);
   const converted = run(module, example);
   assert.ok(converted.completed, 'the example converts');
-  assert.strictEqual(converted.kind, 0);
-  assert.strictEqual(converted.caption, text('noticeCaption'));
-  assert.match(converted.text, /^File successfully converted\.\n\n/);
+  assert.strictEqual(converted.notice.code, 'converted');
+  assert.strictEqual(converted.notice.kind, 'information');
+  assert.strictEqual(converted.notice.caption, 'Convert Ledger Files');
+  assert.match(converted.notice.message, /^File successfully converted\.\n\n/);
   assert.strictEqual(converted.outputs[0].toString('latin1'), 'KZV 2.0\r\nDRUV\r\n');
   assert.ok(converted.outputs[1].length > 0 && converted.outputs[1].length % 512 === 0);
   assert.ok(converted.outputs[2].length > 0 && converted.outputs[2].length % 512 === 0);
@@ -106,13 +94,23 @@ async function main() {
   for (const [name, bytes] of Object.entries(refused)) {
     const result = run(module, bytes);
     assert.strictEqual(result.completed, false, name);
-    assert.strictEqual(result.kind, 0, name);  // as the dialogs show it: information
-    assert.strictEqual(result.caption, text('noticeCaption'), name);
-    assert.strictEqual(result.text, text('invalidFormat'), name);
+    // As the dialogs show it: information, under the converter's caption.
+    assert.deepStrictEqual(result.notice, module.notice('invalidFormat', ''), name);
+    assert.strictEqual(result.notice.kind, 'information', name);
+    assert.strictEqual(result.notice.caption, converted.notice.caption, name);
+    assert.strictEqual(result.preview, null, name);
     // As the file conversion does, the version file is written before the export is read; the
     // record files are never begun. (The page offers no file of a run that did not complete.)
     assert.deepStrictEqual(result.outputs.map((o) => o.length), [15, 0, 0], name);
   }
+  // Without room for a record a line, or for the preview, besides the export, nothing is begun.
+  const lines = example.toString('latin1').split('\n').length;
+  assert.strictEqual(run(module, example, 15 + 512 * lines - 1).fits, false);
+  assert.deepStrictEqual(run(module, example, 15 + 512 * lines - 1).outputs.map((o) => o.length), [0, 0, 0]);
+  const fitted = run(module, example, 15 + 512 * lines);
+  assert.ok(fitted.fits && fitted.completed, 'one record a line, and the version file, fit');
+  assert.strictEqual(run(module, Buffer.from('LedgerExport\t' + 'x'.repeat(5000)), 15 + 512).fits, false,
+    'a long line needs room for its preview');
   const again = run(module, example);
   assert.ok(again.completed);
   converted.outputs.forEach((output, i) => assert.ok(output.equals(again.outputs[i]), 'same bytes twice'));
@@ -139,7 +137,7 @@ async function main() {
     adults.map((fields, i) => ({line: 6 + i, cells: expect(fields, ADULT_ROOMS)}))]);
   assert.deepStrictEqual(shown.members[1].map((m) => m.cells[13][0]), ['1', '0']);
   assert.deepStrictEqual(shown.cut, [[0], [0]]);
-  assert.deepStrictEqual(preview(module, refused['not an export']), {valid: false, size: 0});
+  assert.deepStrictEqual(preview(module, refused['not an export']), {valid: false});
   console.log('module test: 1 passed, 0 failed');
 }
 

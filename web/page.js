@@ -1,7 +1,7 @@
 // The page: hands one chosen or dropped file to the conversion worker, shows the run's notice in
 // a modal dialog and, after a completed run, offers the three files and previews what their
-// records hold. TEXTS (the core's fixed texts) is put in front of this script when the page is
-// built.
+// records hold. NOTICES (the core's notices that the page shows of its own: {code, kind, caption,
+// message} by code) is put in front of this script when the page is built.
 'use strict';
 
 // What the 32-bit module can hold at once: the export and its output together.
@@ -27,7 +27,7 @@ const workerUrl = URL.createObjectURL(
 let worker = null;
 let running = false;
 let progressTimer = 0;
-let offered = [];  // {name, blob, url} of the files offered now
+let offered = [];  // {name, size, pieces, blob, url} of the files offered now
 let shown = null;  // the preview on the page now: readPreview's result
 
 function describeBytes(bytes) {
@@ -42,7 +42,7 @@ function showNotice(notice) {
   document.getElementById('icon-warning').hidden = notice.kind === 'information';
   document.getElementById('notice-caption').textContent = notice.caption;
   const body = document.getElementById('notice-body');
-  body.replaceChildren(...notice.text.split('\n\n').map((paragraph) => {
+  body.replaceChildren(...notice.message.split('\n\n').map((paragraph) => {
     const p = document.createElement('p');
     p.textContent = paragraph;
     return p;
@@ -55,23 +55,44 @@ function showNotice(notice) {
 dialog.addEventListener('close', () => chooseButton.focus());
 
 function clearOffer() {
-  for (const file of offered) URL.revokeObjectURL(file.url);
+  for (const file of offered) if (file.url) URL.revokeObjectURL(file.url);
   offered = [];
   links.replaceChildren();
   results.hidden = true;
   saveStatus.textContent = '';
 }
 
+// A file's Blob, made from the worker's pieces when it is first asked for: making one copies its
+// bytes, which a run then does only for the files that are saved, and after the dialog shows.
+function blobOf(file) {
+  if (!file.blob) {
+    file.blob = new Blob(file.pieces);
+    file.pieces = null;
+  }
+  return file.blob;
+}
+
+// Points `link` at its file's Blob before anything can follow it: a press, the keyboard's focus
+// or a click.
+function readyLink(link, file) {
+  const point = () => {
+    if (!file.url) file.url = URL.createObjectURL(blobOf(file));
+    link.href = file.url;
+  };
+  for (const type of ['pointerdown', 'focus', 'click']) link.addEventListener(type, point);
+}
+
 function offer(files) {
-  offered = files.map((file) => ({...file, url: URL.createObjectURL(file.blob)}));
+  offered = files.map(({name, pieces}) => ({name, pieces, size: pieces.reduce((total, piece) => total + piece.byteLength, 0)}));
   for (const file of offered) {
     const link = document.createElement('a');
-    link.href = file.url;
+    link.href = '#';
+    readyLink(link, file);
     link.download = file.name;
     link.textContent = file.name;
     const size = document.createElement('span');
     size.className = 'size';
-    size.textContent = ' (' + describeBytes(file.blob.size) + ')';
+    size.textContent = ' (' + describeBytes(file.size) + ')';
     const item = document.createElement('li');
     item.append(link, size);
     links.append(item);
@@ -80,8 +101,8 @@ function offer(files) {
   results.hidden = false;
 }
 
-// The preview, from the worker's packed buffer (laid out as web/binding.cc says). Only the rows
-// of the page on screen become elements.
+// The preview, as the module's convert returns it (web/binding.cc describes it). Only the rows of
+// the page on screen become elements.
 const previewSection = document.getElementById('preview');
 const onlyCut = document.getElementById('only-cut');
 const decoder = new TextDecoder('windows-1252');
@@ -95,28 +116,11 @@ function decodeBytes(bytes) {
   return decoder.decode(bytes).replace(/[\x00-\x1f]/g, (c) => String.fromCharCode(0x2400 + c.charCodeAt(0)));
 }
 
-function readPreview(buffer) {
-  const view = new DataView(buffer);
-  const bytes = new Uint8Array(buffer);
-  const word = (at) => view.getUint32(at, true);
-  const counts = {scouts: word(0), adults: word(4), cuts: word(8)};
-  let columnAt = 44;
-  let rowsAt = word(12);
-  let cutAt = word(16);
-  const groups = [['scouts', 'scout', counts.scouts, word(28), word(36)], ['adults', 'adult', counts.adults, word(32), word(40)]]
-    .map(([id, one, count, columnCount, cutCount]) => {
-      const columns = [];
-      for (let c = 0; c < columnCount; c++, columnAt += 8) columns.push({field: word(columnAt), room: word(columnAt + 4)});
-      const rowSize = 8 + 2 * columnCount;
-      // The members with a cut field, by their index from 0: a view, as the words are aligned and
-      // every browser's typed arrays are little-endian.
-      const cut = new Uint32Array(buffer, cutAt, cutCount);
-      const group = {id, one, count, columns, rowsAt, rowSize, cut, page: 0};
-      rowsAt += rowSize * count;
-      cutAt += 4 * cutCount;
-      return group;
-    });
-  return {counts, groups, bytes, word, cellsAt: word(20)};
+function readPreview(preview) {
+  const counts = {scouts: preview.scouts.count, adults: preview.adults.count, cuts: preview.cuts};
+  const groups = [['scouts', 'scout', preview.scouts], ['adults', 'adult', preview.adults]]
+    .map(([id, one, section]) => ({id, one, ...section, page: 0}));
+  return {counts, groups, cells: preview.cells};
 }
 
 function fieldCell(kept, lost) {
@@ -171,22 +175,22 @@ function renderGroup(preview, group) {
   const rows = [];
   for (let n = first; n < last; n++) {
     const index = onlyCut.checked ? group.cut[n] : n;
-    const row = group.rowsAt + index * group.rowSize;
     const tr = document.createElement('tr');
     const number = document.createElement('th');
     number.scope = 'row';
     number.textContent = index + 1;
     const line = document.createElement('td');
-    line.textContent = preview.word(row);
+    line.textContent = group.lines[index];
     const cutFields = document.createElement('td');
     tr.append(number, line, cutFields);
     const cut = [];
-    let at = preview.cellsAt + preview.word(row + 4);
-    for (let c = 0; c < group.columns.length; c++) {
-      const length = preview.bytes[row + 8 + 2 * c];
-      const keeps = preview.bytes[row + 9 + 2 * c];
+    const width = group.columns.length;
+    let at = group.cellAt[index];
+    for (let c = 0; c < width; c++) {
+      const length = group.lengths[index * width + c];
+      const keeps = group.keeps[index * width + c];
       if (keeps < length) cut.push(group.columns[c].field);
-      tr.append(fieldCell(preview.bytes.subarray(at, at + keeps), preview.bytes.subarray(at + keeps, at + length)));
+      tr.append(fieldCell(preview.cells.subarray(at, at + keeps), preview.cells.subarray(at + keeps, at + length)));
       at += length;
     }
     cutFields.textContent = cut.join(', ');
@@ -199,8 +203,8 @@ function renderPreview() {
   for (const group of shown.groups) renderGroup(shown, group);
 }
 
-function showPreview(buffer) {
-  const preview = readPreview(buffer);
+function showPreview(result) {
+  const preview = readPreview(result);
   const {scouts, adults, cuts} = preview.counts;
   document.getElementById('preview-counts').textContent = counted(scouts, 'scout', 'scouts') + ', ' +
       counted(adults, 'adult', 'adults') + ', ' + counted(cuts, 'field cut', 'fields cut');
@@ -274,8 +278,8 @@ function setRunning(on, message) {
 function tooLargeNotice(fileBytes) {
   return {
     kind: 'warning',
-    caption: TEXTS.noticeCaption,
-    text: 'This export is too large to convert in the browser: the file is ' +
+    caption: NOTICES.converted.caption,
+    message: 'This export is too large to convert in the browser: the file is ' +
         describeBytes(fileBytes) + ' (' + fileBytes + ' bytes), and the file and its output ' +
         'together would need more than the ' + describeBytes(LIMIT_BYTES) +
         ' that this page can hold.\n\n' +
@@ -291,13 +295,13 @@ function finishRun(file, started, result) {
     showNotice(tooLargeNotice(result.tooLarge.fileBytes));
     return;
   }
-  if (result.outOfMemory) result = {notice: {kind: 'warning', caption: TEXTS.noticeCaption, text: TEXTS.outOfMemory}};
+  if (result.outOfMemory) result = {notice: NOTICES.outOfMemory};
   if (result.error !== undefined) {
     setRunning(false, file.name + ' was not converted.');
     showNotice({
       kind: 'warning',
-      caption: TEXTS.noticeCaption,
-      text: 'The conversion stopped unexpectedly (' + result.error + ').\n\nNo file was written.',
+      caption: NOTICES.converted.caption,
+      message: 'The conversion stopped unexpectedly (' + result.error + ').\n\nNo file was written.',
     });
     return;
   }
@@ -377,7 +381,7 @@ document.addEventListener('drop', (event) => {
   const files = event.dataTransfer.files;
   if (running || files.length === 0) return;
   if (files.length > 1) {
-    showNotice({kind: 'information', caption: TEXTS.noticeCaption, text: TEXTS.dropOneFile});
+    showNotice(NOTICES.dropOneFile);
     return;
   }
   startRun(files[0]);
@@ -398,7 +402,7 @@ saveButton.addEventListener('click', async () => {
     try {
       const handle = await folder.getFileHandle(file.name, {create: true});
       const writable = await handle.createWritable();
-      await writable.write(file.blob);
+      await writable.write(blobOf(file));
       await writable.close();
       written.push(file.name);
     } catch (error) {

@@ -277,6 +277,17 @@ class PageTest(unittest.TestCase):
                          ("Unable to read file", ["gone.txt"], True))
         self.close_dialog()
         self.assertEqual(self.offered_links(), [])
+        # Two files dropped at once: the dialogs' warning, and no run.
+        self.driver.execute_script("""
+            const data = new DataTransfer();
+            for (const name of ['one.txt', 'two.txt']) data.items.add(new File(['LedgerExport'], name));
+            document.dispatchEvent(new DragEvent('drop', {dataTransfer: data, bubbles: true, cancelable: true}));""")
+        shown = self.wait_dialog()
+        self.assertEqual((shown["caption"], shown["paragraphs"], shown["warning"], shown["information"]),
+                         ("Convert Ledger Files", ["Please drop one export file at a time."], True, False))
+        self.close_dialog()
+        self.assertEqual(self.offered_links(), [])
+        self.assertFalse(self.driver.find_element(By.ID, "choose").get_attribute("disabled"))
         # The page still converts afterwards.
         with open(ARGS.example, "rb") as f:
             self.check_run("Ledger.txt", f.read())
