@@ -50,6 +50,8 @@ def native_run(export_bytes, work):
                 files[name] = f.read()
         return True, SUCCESS_CAPTION, done.stdout.decode().rstrip("\n"), files
     line = done.stderr.decode().rstrip("\n")
+    # A file that is no export has the reason in a line of its own, "PATH:1: REASON".
+    line = re.sub(r"\n" + re.escape(path) + r":1: [^\n]*$", "", line)
     match = re.fullmatch(r"ledger-convert: ([^:]+): (.*)", line, re.S)
     assert match, line
     return False, match.group(1), match.group(2), {}
