@@ -247,7 +247,9 @@ class PageTest(unittest.TestCase):
                 self.check_run("empty", b"")
                 self.assert_same_origin(origin)
                 self.assert_no_console_errors()
-        self.assertTrue(set(self.server.paths) <= {"/", "/index.html"}, self.server.paths)
+        # Nothing but the site's own files: the page, and what keeps it installed and offline.
+        site = {"/" + name for name in os.listdir(os.path.dirname(ARGS.site))}
+        self.assertTrue(set(self.server.paths) <= site | {"/"}, self.server.paths)
 
     def test_too_large_export_gets_a_clear_message(self):
         self.open(self.origins()[0][1])
@@ -453,6 +455,150 @@ class PageTest(unittest.TestCase):
         WebDriverWait(self.driver, 10).until(lambda d: "could not" in status.text)
         self.assertIn("Wrote PVERSION.DAT, CPERW.DAT into Import", status.text)
         self.assertIn("APERW.DAT could not be written: the disk is full", status.text)
+
+    def service_worker_ready(self):
+        """Waits for the page's service worker to take charge of its scope: returns its script's
+        URL and the names of the caches it keeps."""
+        return self.driver.execute_async_script("""
+            const done = arguments[arguments.length - 1];
+            navigator.serviceWorker.ready.then(async (registration) =>
+              done([registration.active.scriptURL, await caches.keys()]));""")
+
+    def test_site_is_installable_over_http(self):
+        url = self.origins()[1][1]
+        self.open(url)
+        script, caches = self.service_worker_ready()
+        self.assertEqual((script, len(caches)), (url + "sw.js", 1))
+        self.assertEqual(self.driver.execute_cdp_cmd("Page.getInstallabilityErrors", {}),
+                         {"installabilityErrors": []})
+        shown = self.driver.execute_cdp_cmd("Page.getAppManifest", {})
+        self.assertEqual((shown["url"], shown["errors"]), (url + "manifest.webmanifest", []))
+        manifest = json.loads(shown["data"])
+        self.assertEqual((manifest["name"], manifest["display"]), ("Ledger Convert", "standalone"))
+        self.assertLessEqual(len(manifest["short_name"]), 15)
+        self.assertEqual(self.driver.execute_script(
+            "return new URL(arguments[0], document.querySelector('link[rel=manifest]').href).href",
+            manifest["start_url"]), url + "index.html")
+        # Each icon is the PNG its entry says, of the size it says: 192 and 512 pixels.
+        sizes = []
+        for icon in manifest["icons"]:
+            with open(os.path.join(os.path.dirname(ARGS.site), icon["src"]), "rb") as f:
+                head = f.read(24)
+            self.assertEqual((head[:8], head[12:16], icon["type"]),
+                             (b"\x89PNG\r\n\x1a\n", b"IHDR", "image/png"), icon["src"])
+            width, height = int.from_bytes(head[16:20], "big"), int.from_bytes(head[20:24], "big")
+            self.assertEqual(icon["sizes"], "%dx%d" % (width, height), icon["src"])
+            sizes.append(icon["sizes"])
+        self.assertEqual(sorted(sizes), ["192x192", "512x512"])
+        self.assert_same_origin(url)
+        self.assert_no_console_errors()
+
+    def test_page_converts_offline_and_takes_a_new_build(self):
+        """A site of its own, on a server of its own: one visit keeps it; a new build replaces
+        what was kept; with the server stopped, the page still loads and converts."""
+        folder = tempfile.mkdtemp(dir=self.work)
+        site = os.path.dirname(ARGS.site)
+        for name in os.listdir(site):
+            shutil.copy(os.path.join(site, name), folder)
+        server = Server(folder)
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+        url = "http://127.0.0.1:%d/" % server.server_address[1]
+        try:
+            self.open(url)
+            self.assertEqual(len(self.service_worker_ready()[1]), 1)
+            # A new build: another page, and so another digest in sw.js.
+            with open(os.path.join(folder, "index.html"), encoding="utf-8") as f:
+                page = f.read()
+            with open(os.path.join(folder, "index.html"), "w", encoding="utf-8") as f:
+                f.write(page.replace("<title>Convert Ledger Export<", "<title>New build<", 1))
+            with open(os.path.join(folder, "sw.js"), encoding="utf-8") as f:
+                worker = f.read()
+            worker, count = re.subn(r'const VERSION = "[0-9a-f]+";', 'const VERSION = "new";', worker)
+            self.assertEqual(count, 1)
+            with open(os.path.join(folder, "sw.js"), "w", encoding="utf-8") as f:
+                f.write(worker)
+            # The visit after a new build fetches the new worker, which keeps the new files and
+            # drops the old ones; the visit after that shows the new page.
+            self.open(url)
+            WebDriverWait(self.driver, 30).until(lambda d: d.execute_async_script("""
+                const done = arguments[arguments.length - 1];
+                caches.keys().then((names) => done(names.length === 1 && names[0].endsWith(' new')));"""))
+        finally:
+            server.shutdown()
+            server.server_close()
+        self.driver.refresh()
+        WebDriverWait(self.driver, 10).until(
+            lambda d: d.execute_script("return document.readyState") == "complete")
+        self.assertEqual(self.driver.title, "New build")
+        self.assertTrue(self.driver.execute_script("return navigator.serviceWorker.controller !== null"))
+        with open(ARGS.example, "rb") as f:
+            self.check_run("Ledger.txt", f.read())
+        self.assert_no_console_errors()
+
+    def test_page_opened_from_a_file_stands_alone_and_registers_nothing(self):
+        alone = tempfile.mkdtemp(dir=self.work)
+        shutil.copy(ARGS.site, alone)
+        spy = self.driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument", {"source": """
+            window.registered = [];
+            if (navigator.serviceWorker) {
+              const register = navigator.serviceWorker.register.bind(navigator.serviceWorker);
+              navigator.serviceWorker.register = (url, options) => {
+                window.registered.push(String(url));
+                return register(url, options);
+              };
+            }"""})
+        try:
+            for url, registered, manifests in [
+                    ("file://" + os.path.join(alone, "index.html"), [], 0),
+                    (self.origins()[1][1], ["sw.js"], 1)]:
+                with self.subTest(url=url):
+                    self.open(url)
+                    self.assertEqual(self.driver.execute_script(
+                        "return [window.registered, document.querySelectorAll('link[rel=manifest]').length]"),
+                        [registered, manifests])
+                    self.assert_no_console_errors()
+        finally:
+            self.driver.execute_cdp_cmd("Page.removeScriptToEvaluateOnNewDocument",
+                                        {"identifier": spy["identifier"]})
+        # The page alone in its folder converts as ever.
+        self.open("file://" + os.path.join(alone, "index.html"))
+        with open(ARGS.example, "rb") as f:
+            self.check_run("Ledger.txt", f.read())
+        self.assert_no_console_errors()
+        # Without JavaScript it says what is missing.
+        self.driver.execute_cdp_cmd("Emulation.setScriptExecutionDisabled", {"value": True})
+        try:
+            self.driver.get("file://" + os.path.join(alone, "index.html"))
+            said = self.driver.find_element(By.CLASS_NAME, "noscript")
+            self.assertTrue(said.is_displayed())
+            self.assertIn("JavaScript", said.text)
+        finally:
+            self.driver.execute_cdp_cmd("Emulation.setScriptExecutionDisabled", {"value": False})
+
+    def test_dark_scheme_is_clean_under_axe(self):
+        run_axe = "axe.run(document).then((r) => arguments[arguments.length - 1](r.violations))"
+        background = "return getComputedStyle(document.getElementById('page')).backgroundColor"
+        self.open(self.origins()[0][1])
+        light = self.driver.execute_script(background)
+        self.driver.execute_cdp_cmd("Emulation.setEmulatedMedia", {
+            "features": [{"name": "prefers-color-scheme", "value": "dark"}]})
+        try:
+            self.open(self.origins()[0][1])
+            dark = self.driver.execute_script(background)
+            channels = [int(c) for c in re.findall(r"\d+", dark)[:3]]
+            self.assertTrue(dark != light and max(channels) < 64, (light, dark))
+            self.driver.execute_script(self.axe)
+            self.assertEqual(self.driver.execute_async_script(run_axe), [])
+            # A run with a cut field: the notice, then the links and the preview's marked cells.
+            member = b"S-1\t" + b"\t".join(b"f%d" % k for k in range(1, 9)) + b"\t" + b"x" * 60
+            self.choose(self.write_export("dark.txt", b"LedgerExport\r\n" + member + b"\r\n"))
+            self.wait_dialog()
+            self.assertEqual(self.driver.execute_async_script(run_axe), [])
+            self.close_dialog()
+            self.assertEqual(len(self.driver.find_elements(By.CSS_SELECTOR, "#scouts td.cut")), 1)
+            self.assertEqual(self.driver.execute_async_script(run_axe), [])
+        finally:
+            self.driver.execute_cdp_cmd("Emulation.setEmulatedMedia", {"features": []})
 
 
 def main():
