@@ -70,7 +70,7 @@ function showNotice(notice, paragraphs = notice.message.split('\n\n')) {
 }
 
 // After a completed run, the keyboard goes on to saving.
-dialog.addEventListener('close', () => (results.hidden ? chooseButton : downloadAll).focus());
+dialog.addEventListener('close', () => (results.hidden || !zip ? chooseButton : downloadAll).focus());
 
 function clearOffer() {
   for (const file of offered) if (file.url) URL.revokeObjectURL(file.url);
@@ -359,6 +359,7 @@ function tooLargeNotice(fileBytes, needs) {
 }
 
 function finishRun(file, started, result) {
+  current = null;
   const seconds = ((performance.now() - started) / 1000).toFixed(2);
   performance.measure('ledger-run', {start: started, detail: {memoryBytes: result.memoryBytes || 0, phaseMs: result.phaseMs}});
   if (result.tooLarge) {
@@ -403,8 +404,8 @@ function readyWorker() {
 
 // Says that a file chosen or dropped during a run is not taken.
 function refuseWhileRunning(file) {
-  busyLine.textContent = 'A conversion is under way: ' + (file ? file.name + ' was not taken. ' : '') +
-      'Wait for it to end, or cancel it, then choose the file again.';
+  busyLine.textContent = 'A conversion is under way' + (file ? ': ' + file.name + ' was not taken' : '') +
+      '. Wait for it to end, or cancel it, then choose the file again.';
 }
 
 function startRun(file) {
@@ -429,7 +430,6 @@ function startRun(file) {
       runner.terminate();
       if (worker === runner) worker = null;
     }
-    current = null;
     finishRun(file, started, result);
   };
   runner.onmessage = (event) => {
@@ -451,9 +451,11 @@ cancelButton.addEventListener('click', () => {
   if (!running || !current) return;
   const file = current;
   current = null;
-  worker.onmessage = worker.onerror = null;
-  worker.terminate();
-  worker = null;
+  if (worker) {
+    worker.onmessage = worker.onerror = null;
+    worker.terminate();
+    worker = null;
+  }
   readyWorker();
   setRunning(false, file.name + ' was not converted: the conversion was cancelled. No file was written.');
   chooseButton.focus();

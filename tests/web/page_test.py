@@ -573,6 +573,11 @@ class PageTest(unittest.TestCase):
             element = self.driver.switch_to.active_element
             stops.append(element.get_attribute("download") or element.get_attribute("id"))
         self.assertEqual(stops, NAMES + ["save"])
+        # Beside the links: what a browser that renames a download does, and what to do.
+        self.assertEqual(self.driver.find_element(By.CLASS_NAME, "renamed").text,
+                         "A browser that already holds a file of the same name may save the new one as"
+                         " “CPERW (1).DAT”, which the ledger program does not read. Save into a new"
+                         " folder, or delete the old files first.")
         self.assertEqual(self.driver.execute_async_script(run_axe), [])
 
         # A folder stand-in that keeps what is written; the second save into it fails at APERW.DAT.
