@@ -443,9 +443,10 @@ class PageTest(unittest.TestCase):
             const data = new DataTransfer();
             data.items.add(new File(['LedgerExport'], 'other.txt'));
             document.dispatchEvent(new DragEvent('drop', {dataTransfer: data, bubbles: true, cancelable: true}));""")
-        self.assertEqual(self.driver.find_element(By.ID, "busy").text,
-                         "A conversion is under way: other.txt was not taken. Wait for it to end,"
-                         " or cancel it, then choose the file again.")
+        busy = "A conversion is under way: %s was not taken. Wait for it to end, or cancel it, then choose the file again."
+        self.assertEqual(self.driver.find_element(By.ID, "busy").text, busy % "other.txt")
+        self.choose(self.write_export("chosen.txt", b"LedgerExport\r\n"))
+        self.assertEqual(self.driver.find_element(By.ID, "busy").text, busy % "chosen.txt")
         cancel = self.driver.find_element(By.ID, "cancel")
         WebDriverWait(self.driver, 5).until(lambda d: cancel.is_displayed())
         started = time.time()
