@@ -21,6 +21,7 @@
 #include "core/export_reader.h"
 #include "core/notice.h"
 #include "core/records.h"
+#include "core/text_fields.h"
 #include "core/version_file.h"
 
 namespace {
@@ -43,12 +44,14 @@ constexpr struct {
 };
 
 // A notice as the page shows it, everything from the core's table: its code's name, its kind
-// ("information" or "warning"), its caption and its message (paragraphs split by an empty line).
+// ("information" or "warning"), its caption, its message (paragraphs split by an empty line) and,
+// for a file that is no export, the reason the command gives for it (else empty).
 struct NoticeValue {
   std::string code;
   std::string kind;
   std::string caption;
   std::string message;
+  std::string reason;
 };
 
 NoticeValue ValueOf(const ledger::Notice& notice) {
@@ -61,6 +64,7 @@ NoticeValue ValueOf(const ledger::Notice& notice) {
   value.kind = notice.kind() == ledger::NoticeKind::kWarning ? "warning" : "information";
   value.caption = std::string(notice.caption());
   value.message = std::string(notice.message());
+  value.reason = ledger::FormatFaultText(notice.fault);
   return value;
 }
 
@@ -73,6 +77,56 @@ class KeepNotice : public ledger::NoticeSink {
   ledger::Notice& kept_;
 };
 
+// The CRC-32 (of ZIP and PNG) of what is fed to it, eight bytes a step: the page's archive of
+// the outputs needs each file's, and the outputs pass here once as they are written.
+class Crc32 {
+ public:
+  void Add(const unsigned char* data, std::size_t size) {
+    const auto& t = Tables::Get().t;
+    std::uint32_t crc = ~crc_;
+    for (; size >= 8; size -= 8, data += 8) {
+      std::uint32_t low, high;
+      std::memcpy(&low, data, 4);
+      std::memcpy(&high, data + 4, 4);
+      low ^= crc;
+      crc = t[7][low & 0xff] ^ t[6][(low >> 8) & 0xff] ^ t[5][(low >> 16) & 0xff] ^
+            t[4][low >> 24] ^ t[3][high & 0xff] ^ t[2][(high >> 8) & 0xff] ^
+            t[1][(high >> 16) & 0xff] ^ t[0][high >> 24];
+    }
+    for (; size > 0; --size) {
+      crc = t[0][(crc ^ *data++) & 0xff] ^ (crc >> 8);
+    }
+    crc_ = ~crc;
+  }
+  std::uint32_t value() const { return crc_; }
+
+ private:
+  // t[0] steps one byte; t[k] steps a byte followed by k zero bytes.
+  struct Tables {
+    std::uint32_t t[8][256];
+    Tables() {
+      for (std::uint32_t n = 0; n < 256; ++n) {
+        std::uint32_t c = n;
+        for (int k = 0; k < 8; ++k) {
+          c = (c & 1) ? 0xedb88320u ^ (c >> 1) : c >> 1;
+        }
+        t[0][n] = c;
+      }
+      for (std::uint32_t n = 0; n < 256; ++n) {
+        for (int k = 1; k < 8; ++k) {
+          t[k][n] = t[0][t[k - 1][n] & 0xff] ^ (t[k - 1][n] >> 8);
+        }
+      }
+    }
+    static const Tables& Get() {
+      static const Tables tables;
+      return tables;
+    }
+  };
+
+  std::uint32_t crc_ = 0;
+};
+
 // Hands each output to the page's callbacks as the run writes it: output.begin(file) when a new
 // version of file `file` (its index in outputNames()) begins, output.piece(file, bytes) for each
 // piece, whose view into the module's memory is valid during the call only, and
@@ -82,9 +136,11 @@ class CallbackReceiver final : public ledger::OutputReceiver {
  public:
   explicit CallbackReceiver(val output) : output_(std::move(output)) {}
   void Begin(ledger::OutputFile file) override {
+    crcs_[static_cast<int>(file)] = Crc32();
     output_.call<void>("begin", static_cast<int>(file));
   }
   bool Take(ledger::OutputFile file, const char* data, std::size_t size) override {
+    crcs_[static_cast<int>(file)].Add(reinterpret_cast<const unsigned char*>(data), size);
     const val bytes(
         emscripten::typed_memory_view(size, reinterpret_cast<const unsigned char*>(data)));
     if (!output_.call<bool>("piece", static_cast<int>(file), bytes)) {
@@ -94,25 +150,82 @@ class CallbackReceiver final : public ledger::OutputReceiver {
   }
   bool Keep(ledger::OutputFile) override { return true; }
   void Drop(ledger::OutputFile file) override {
+    crcs_[static_cast<int>(file)] = Crc32();
     output_.call<void>("drop", static_cast<int>(file));
+  }
+  // Each output's CRC-32, by its index.
+  val Crcs() const {
+    val crcs = val::array();
+    for (int i = 0; i < kOutputs; ++i) {
+      crcs.set(i, crcs_[i].value());
+    }
+    return crcs;
   }
 
  private:
+  static constexpr int kOutputs = 3;
   val output_;
+  Crc32 crcs_[kOutputs];
 };
 
 // Copies a field's `size` bytes, at most 99: word by word, then byte by byte, as a call to
-// memcpy for each short field would cost more than the copy.
-__attribute__((no_builtin("memcpy"))) void CopyField(unsigned char* to, const char* from,
+// memcpy for each short field would cost more than the copy. Returns whether a byte past ASCII
+// was among them.
+__attribute__((no_builtin("memcpy"))) bool CopyField(unsigned char* to, const char* from,
                                                      std::size_t size) {
+  std::uint64_t seen = 0;
   for (; size >= 8; size -= 8, to += 8, from += 8) {
     std::uint64_t word;
     __builtin_memcpy(&word, from, 8);
     __builtin_memcpy(to, &word, 8);
+    seen |= word;
   }
   for (; size > 0; --size) {
-    *to++ = static_cast<unsigned char>(*from++);
+    seen |= * to++ = static_cast<unsigned char>(*from++);
   }
+  return (seen & 0x8080808080808080u) != 0;
+}
+
+// Whether `text` is UTF-8 with at least one multi-byte character: every byte past ASCII is in a
+// well-formed sequence (no overlong form, surrogate or code point past U+10FFFF). Text in a
+// single-byte code page almost never is.
+bool IsMultiByteUtf8(std::string_view text) {
+  bool multiByte = false;
+  for (std::size_t i = 0; i < text.size();) {
+    const unsigned char lead = static_cast<unsigned char>(text[i]);
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t length;
+    std::uint32_t point;
+    std::uint32_t least;
+    if ((lead & 0xe0) == 0xc0) {
+      length = 2, point = lead & 0x1f, least = 0x80;
+    } else if ((lead & 0xf0) == 0xe0) {
+      length = 3, point = lead & 0x0f, least = 0x800;
+    } else if ((lead & 0xf8) == 0xf0) {
+      length = 4, point = lead & 0x07, least = 0x10000;
+    } else {
+      return false;
+    }
+    if (length > text.size() - i) {
+      return false;
+    }
+    for (std::size_t k = 1; k < length; ++k) {
+      const unsigned char next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xc0) != 0x80) {
+        return false;
+      }
+      point = (point << 6) | (next & 0x3f);
+    }
+    if (point < least || point > 0x10ffff || (point >= 0xd800 && point <= 0xdfff)) {
+      return false;
+    }
+    multiByte = true;
+    i += length;
+  }
+  return multiByte;
 }
 
 // One array of the preview, taken once at its bound: no append checks its capacity against a
@@ -160,16 +273,26 @@ class Part {
 // of its cells and, when cut, its index.
 constexpr std::size_t kWordsPerMember = 3;
 
+// The most cell bytes of an export of `size` bytes and `lines` lines: each line's own but for
+// the flag's byte, and at most its stored fields, each cut to 99 bytes. A number, as it may
+// pass 32 bits.
+double CellBytes(double size, double lines) {
+  int most = 0;
+  for (ledger::MemberKind kind : {ledger::MemberKind::kScout, ledger::MemberKind::kAdult}) {
+    most = std::max(most, ledger::RecordFields(kind).count);
+  }
+  return std::min(size + lines, lines * most * (ledger::kFieldWidth - 1));
+}
+
 // The most bytes the preview takes for an export of `size` bytes and `lines` lines: each section
 // at the bound, as either may hold every line, with its words and, per stored field, a byte of
-// its length and a byte of what its record keeps; and the cell bytes, which are each line's own
-// but for the flag's byte. A number, as it may pass 32 bits.
+// its length and a byte of what its record keeps; and the cell bytes (CellBytes).
 double PreviewBytes(double size, double lines) {
   double perLine = 0;
   for (ledger::MemberKind kind : {ledger::MemberKind::kScout, ledger::MemberKind::kAdult}) {
     perLine += kWordsPerMember * sizeof(std::uint32_t) + 2 * ledger::RecordFields(kind).count;
   }
-  return perLine * lines + size + lines;
+  return perLine * lines + CellBytes(size, lines);
 }
 
 // One section of the preview, laid out for the page as typed arrays: for member i (in export
@@ -191,22 +314,28 @@ struct SectionValue {
   val keeps = val::null();
   val cut = val::null();
 };
-// The preview: the members and the fields cut, each section, and the cell bytes, each member's
-// stored fields whole, one after the other.
+// The preview: the members and the fields cut, the stored fields that hold UTF-8 multi-byte text
+// (IsMultiByteUtf8), each section, and the cell bytes, each member's stored fields whole, one
+// after the other.
 struct PreviewValue {
   std::size_t cuts = 0;
+  std::size_t utf8 = 0;
   SectionValue scouts;
   SectionValue adults;
   val cells = val::null();
 };
 
-// What a run returns: whether the export fits (when not, nothing else was done and the rest is
-// empty), whether the run completed, its notice, and its preview (null unless it completed).
+// What a run returns: the most bytes it holds besides the export (RunBytes) and whether they fit
+// in its room (when not, nothing else was done and the rest is empty), whether the run
+// completed, its notice, its preview (null unless it completed), and each output's CRC-32 by its
+// index.
 struct RunValue {
+  double needs = 0;
   bool fits = false;
   bool completed = false;
   NoticeValue notice;
   val preview = val::null();
+  val crcs = val::null();
 };
 
 // One section's rows as the check reads them.
@@ -255,18 +384,30 @@ struct SectionParts {
 
 // Builds the preview from the check that goes alongside the conversion. Its parts are taken at
 // their bounds before the run (see PreviewBytes); throws std::bad_alloc without the memory.
+// Tells output.progress(line, lines), when the page gives one, of the share of the export's
+// lines read, a few hundred times a run.
 class PreviewBuilder : public ledger::CheckListener {
  public:
-  PreviewBuilder(std::size_t size, std::size_t lines) {
+  PreviewBuilder(std::size_t size, std::size_t lines, const val& output)
+      : lines_(lines), step_(std::max<std::size_t>(lines / 256, 1024)) {
     scouts_.Reserve(lines);
     adults_.Reserve(lines);
-    cells_.Reserve(size + lines);
+    cells_.Reserve(
+        static_cast<std::size_t>(CellBytes(static_cast<double>(size), static_cast<double>(lines))));
+    if (!output["progress"].isUndefined()) {
+      progress_ = output["progress"];
+      reportAt_ = step_;
+    }
   }
 
   // Runs for every member of a large export: the parts are taken once per member and written
   // through pointers.
   void OnMember(ledger::MemberKind kind, std::size_t, std::size_t line,
                 const ledger::FieldViews& fields) override {
+    if (line >= reportAt_) {
+      reportAt_ = line + step_;
+      progress_(line, lines_);
+    }
     SectionParts& parts = PartsOf(kind);
     const ledger::StoredFields& stored = parts.stored;
     std::string_view values[ledger::kMaxFields];
@@ -293,7 +434,9 @@ class PreviewBuilder : public ledger::CheckListener {
     *cellAt = static_cast<std::uint32_t>(cellsAt);
     for (int c = 0; c < stored.count; ++c) {
       const std::size_t n = values[c].size();
-      CopyField(cell, values[c].data(), n);
+      if (CopyField(cell, values[c].data(), n) && IsMultiByteUtf8(values[c])) {
+        ++utf8_;
+      }
       cell += n;
       lengths[c] = keeps[c] = static_cast<unsigned char>(n);
     }
@@ -319,6 +462,7 @@ class PreviewBuilder : public ledger::CheckListener {
     }
     PreviewValue value;
     value.cuts = counts.cuts;
+    value.utf8 = utf8_;
     value.scouts = scouts_.Value(counts.scouts);
     value.adults = adults_.Value(counts.adults);
     value.cells = cells_.Copy("Uint8Array");
@@ -335,6 +479,11 @@ class PreviewBuilder : public ledger::CheckListener {
   Part<unsigned char> cells_;
   std::size_t rowAt_ = 0;   // where the current member's columns start in its section's keeps
   bool memberCut_ = false;  // whether the current member is in its section's cut
+  std::size_t utf8_ = 0;    // the stored fields that hold UTF-8 multi-byte text
+  std::size_t lines_;
+  std::size_t step_;                 // the lines between two reports of progress
+  std::size_t reportAt_ = SIZE_MAX;  // the line of the next report; none without progress_
+  val progress_ = val::undefined();
 };
 
 // The most bytes a run of an export of `size` bytes and `lines` lines takes besides the export:
@@ -353,18 +502,19 @@ RunValue Convert(std::uintptr_t address, std::size_t size, double room, val outp
   const std::string_view bytes(reinterpret_cast<const char*>(address), size);
   const std::size_t lines = ledger::CountExportLines(bytes);
   RunValue run;
-  if (RunBytes(size, lines) > room) {
+  run.needs = RunBytes(size, lines);
+  if (run.needs > room) {
     return run;
   }
   run.fits = true;
   ledger::Notice notice;
   KeepNotice sink(notice);
-  CallbackReceiver receiver(std::move(output));
   std::unique_ptr<PreviewBuilder> builder;
   try {
-    builder = std::make_unique<PreviewBuilder>(size, lines);
+    builder = std::make_unique<PreviewBuilder>(size, lines, output);
   } catch (const std::bad_alloc&) {
   }
+  CallbackReceiver receiver(std::move(output));
   if (builder) {
     ledger::ExportCheck check(*builder);
     run.completed = ledger::ConvertExportBytes(bytes, receiver, sink, &check);
@@ -375,6 +525,7 @@ RunValue Convert(std::uintptr_t address, std::size_t size, double room, val outp
     run.completed = ledger::ConvertExportBytes(bytes, receiver, sink);
   }
   run.notice = ValueOf(notice);
+  run.crcs = receiver.Crcs();
   return run;
 }
 
@@ -425,7 +576,8 @@ EMSCRIPTEN_BINDINGS(ledger) {
       .field("code", &NoticeValue::code)
       .field("kind", &NoticeValue::kind)
       .field("caption", &NoticeValue::caption)
-      .field("message", &NoticeValue::message);
+      .field("message", &NoticeValue::message)
+      .field("reason", &NoticeValue::reason);
   value_object<ColumnValue>("Column")
       .field("field", &ColumnValue::field)
       .field("room", &ColumnValue::room);
@@ -439,14 +591,17 @@ EMSCRIPTEN_BINDINGS(ledger) {
       .field("cut", &SectionValue::cut);
   value_object<PreviewValue>("Preview")
       .field("cuts", &PreviewValue::cuts)
+      .field("utf8", &PreviewValue::utf8)
       .field("scouts", &PreviewValue::scouts)
       .field("adults", &PreviewValue::adults)
       .field("cells", &PreviewValue::cells);
   value_object<RunValue>("Run")
+      .field("needs", &RunValue::needs)
       .field("fits", &RunValue::fits)
       .field("completed", &RunValue::completed)
       .field("notice", &RunValue::notice)
-      .field("preview", &RunValue::preview);
+      .field("preview", &RunValue::preview)
+      .field("crcs", &RunValue::crcs);
   emscripten::function("convert", &Convert);
   emscripten::function("outputNames", &OutputNames);
   emscripten::function("notice", &NoticeOf);

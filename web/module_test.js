@@ -14,13 +14,25 @@ function run(module, bytes, room = Infinity) {
   module.HEAPU8.set(bytes, input);
   // Pieces of each output as the module hands them over; what a dropped file had is gone.
   const pieces = [[], [], []];
+  const progress = [];
   const result = module.convert(input, bytes.length, room, {
     begin(i) { pieces[i] = []; },
     piece(i, view) { pieces[i].push(Buffer.from(view)); return true; },
     drop(i) { pieces[i] = []; },
+    progress(line, lines) { progress.push([line, lines]); },
   });
   module._free(input);
-  return {...result, outputs: pieces.map((parts) => Buffer.concat(parts))};
+  return {...result, outputs: pieces.map((parts) => Buffer.concat(parts)), progress};
+}
+
+// CRC-32 bit by bit, as ZIP defines it.
+function crc32(bytes) {
+  let crc = 0xffffffff;
+  for (const byte of bytes) {
+    crc ^= byte;
+    for (let k = 0; k < 8; k++) crc = (crc >>> 1) ^ (crc & 1 ? 0xedb88320 : 0);
+  }
+  return (crc ^ 0xffffffff) >>> 0;
 }
 
 // The rooms of the stored fields, from the record layouts in the README; 0 is the adult flag.
@@ -67,9 +79,9 @@ async function main() {
   assert.deepStrictEqual(module.outputNames(), ['PVERSION.DAT', 'CPERW.DAT', 'APERW.DAT']);
   // Each notice the page shows of its own keeps the kind it has in the dialogs.
   assert.deepStrictEqual(module.notice('dropOneFile', ''), {code: 'dropOneFile', kind: 'warning',
-    caption: 'Convert Ledger Files', message: 'Please drop one export file at a time.'});
+    caption: 'Convert Ledger Files', message: 'Please drop one export file at a time.', reason: ''});
   assert.deepStrictEqual(module.notice('readFailed', 'Ledger.txt'), {code: 'readFailed',
-    kind: 'warning', caption: 'Unable to read file', message: 'Ledger.txt'});
+    kind: 'warning', caption: 'Unable to read file', message: 'Ledger.txt', reason: ''});
 
   const example = fs.readFileSync(examplePath);
   const converted = run(module, example);
@@ -83,19 +95,28 @@ async function main() {
   assert.ok(converted.outputs[2].length > 0 && converted.outputs[2].length % 512 === 0);
   // The first scout's first field opens the first record, zero-filled to its width of 15.
   assert.strictEqual(converted.outputs[1].subarray(0, 15).toString('latin1'), 'S-1001' + '\0'.repeat(9));
+  assert.deepStrictEqual(converted.crcs, converted.outputs.map(crc32), 'each output\'s CRC-32');
+  assert.strictEqual(converted.notice.reason, '');
 
-  // Refused exports give the invalid-format notice; a run after them is whole.
+  // Refused exports give the invalid-format notice, with the reason the core gives; a run after
+  // them is whole.
+  const notExport = 'line 1 is not "LedgerExport"';
   const refused = {
-    'empty': Buffer.alloc(0),
-    'not an export': Buffer.from('Name\tFirst\nSmith\tAnn\n'),
-    'binary': Buffer.from([0, 0xff, 0x1a, 0x0a, 0x89, 0x50, 0x4e, 0x47]),
-    'a cut header': Buffer.from('LedgerExpor'),
+    'empty': [Buffer.alloc(0), 'the file is empty'],
+    'Ctrl-Z first': [Buffer.from('\x1aLedgerExport\r\n'), 'the file is empty'],
+    'not an export': [Buffer.from('Name\tFirst\nSmith\tAnn\n'), notExport],
+    'binary': [Buffer.from([0, 0xff, 0x1a, 0x0a, 0x89, 0x50, 0x4e, 0x47]), notExport],
+    'a cut header': [Buffer.from('LedgerExpor'), notExport],
+    'UTF-8 mark': [Buffer.from('\ufeffLedgerExport\r\n'), 'the file begins with a UTF-8 byte-order mark'],
+    'UTF-16': [Buffer.from('\ufeffLedgerExport\r\n', 'utf16le'), 'the file is UTF-16 text'],
+    'UTF-16 big-endian': [Buffer.from([0xfe, 0xff, 0, 0x4c]), 'the file is UTF-16 text'],
+    'no line feed': [Buffer.from('LedgerExport'), 'line 1 ends without a line feed'],
   };
-  for (const [name, bytes] of Object.entries(refused)) {
+  for (const [name, [bytes, reason]] of Object.entries(refused)) {
     const result = run(module, bytes);
     assert.strictEqual(result.completed, false, name);
-    // As the dialogs show it: information, under the converter's caption.
-    assert.deepStrictEqual(result.notice, module.notice('invalidFormat', ''), name);
+    // As the dialogs show it: information, under the converter's caption; the reason beside it.
+    assert.deepStrictEqual(result.notice, {...module.notice('invalidFormat', ''), reason}, name);
     assert.strictEqual(result.notice.kind, 'information', name);
     assert.strictEqual(result.notice.caption, converted.notice.caption, name);
     assert.strictEqual(result.preview, null, name);
@@ -137,7 +158,33 @@ async function main() {
     adults.map((fields, i) => ({line: 6 + i, cells: expect(fields, ADULT_ROOMS)}))]);
   assert.deepStrictEqual(shown.members[1].map((m) => m.cells[13][0]), ['1', '0']);
   assert.deepStrictEqual(shown.cut, [[0], [0]]);
-  assert.deepStrictEqual(preview(module, refused['not an export']), {valid: false});
+  assert.deepStrictEqual(preview(module, refused['not an export'][0]), {valid: false});
+  assert.strictEqual(run(module, small).preview.utf8, 0, 'no UTF-8 in single-byte text');
+
+  // The fields that hold UTF-8 multi-byte text, and no other: plain ASCII, single-byte text,
+  // a cut or overlong sequence, a surrogate.
+  const utf8 = ['S-1', 'Zoë', 'Łukasiewicz-Żółkiewska', 'plain', 'Caf\xe9', '\xc3', '\xc0\xaf',
+    '\xed\xa0\x80', '😀'];
+  const utf8Bytes = Buffer.concat([Buffer.from('LedgerExport\n'),
+    Buffer.from(utf8.slice(0, 4).join('\t') + '\t', 'utf8'),
+    Buffer.from(utf8.slice(4, 8).join('\t') + '\t', 'latin1'), Buffer.from(utf8[8] + '\n', 'utf8')]);
+  assert.strictEqual(run(module, utf8Bytes).preview.utf8, 3);
+
+  // What a run holds counts each line's preview at its stored fields' most: a long line takes
+  // little room, so an export far larger than its output converts in a small room.
+  const long = Buffer.from('LedgerExport\r\nS-1\t' + 'x'.repeat(1 << 20) + '\r\n');
+  const held = run(module, long, 20000);
+  assert.ok(held.fits && held.completed && held.needs < 20000, String(held.needs));
+  assert.deepStrictEqual(held.outputs.map((o) => o.length), [15, 512, 0]);
+
+  // Progress: the line read, of the export's lines, a few hundred times at most, in order.
+  const many = Buffer.from('LedgerExport\n' + 'S-1\tx\n'.repeat(300000));
+  const reports = run(module, many).progress;
+  assert.ok(reports.length >= 100 && reports.length <= 300, String(reports.length));
+  reports.forEach(([line, lines], i) => {
+    assert.strictEqual(lines, 300002);
+    assert.ok(line > (i ? reports[i - 1][0] : 0) && line < lines);
+  });
   console.log('module test: 1 passed, 0 failed');
 }
 

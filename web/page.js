@@ -19,8 +19,21 @@ const results = document.getElementById('results');
 const links = document.getElementById('links');
 const saveButton = document.getElementById('save');
 const saveStatus = document.getElementById('save-status');
+const downloadAll = document.getElementById('download-all');
+const importNext = document.getElementById('import-next');
+const cancelButton = document.getElementById('cancel');
+const busyLine = document.getElementById('busy');
 const dialog = document.getElementById('notice');
 const okButton = document.getElementById('ok');
+// The converted notice's first paragraph says that the run completed; the rest, how to import,
+// is shown only once the files are saved.
+const [CONVERTED_TEXT, ...IMPORT_TEXT] = NOTICES.converted.message.split('\n\n');
+// What the dialog says after a completed run, after the core's sentence: saving comes first.
+const SAVE_FIRST = 'Now save the files below, with “Download all” or one by one, into the folder ' +
+    'from which your ledger program imports.';
+// The advice under the reason a file is no export.
+const EXPORT_AGAIN = 'Please export it again from the web program, and choose that file here ' +
+    'without opening it in another program first.';
 
 const workerUrl = URL.createObjectURL(
   new Blob([document.getElementById('worker-source').textContent], {type: 'text/javascript'}));
@@ -28,6 +41,9 @@ let worker = null;
 let running = false;
 let progressTimer = 0;
 let offered = [];  // {name, size, pieces, blob, url} of the files offered now
+let zip = null;  // {heads, tail, url} of the archive of the files offered now, or null
+let saved = new Set();  // the names of the offered files saved one by one
+let current = null;  // the file being converted
 let shown = null;  // the preview on the page now: readPreview's result
 
 function describeBytes(bytes) {
@@ -37,12 +53,13 @@ function describeBytes(bytes) {
   return bytes + (bytes === 1 ? ' byte' : ' bytes');
 }
 
-function showNotice(notice) {
+// Shows `notice` in the dialog: its message's paragraphs, or `paragraphs` in their place.
+function showNotice(notice, paragraphs = notice.message.split('\n\n')) {
   document.getElementById('icon-information').hidden = notice.kind !== 'information';
   document.getElementById('icon-warning').hidden = notice.kind === 'information';
   document.getElementById('notice-caption').textContent = notice.caption;
   const body = document.getElementById('notice-body');
-  body.replaceChildren(...notice.message.split('\n\n').map((paragraph) => {
+  body.replaceChildren(...paragraphs.map((paragraph) => {
     const p = document.createElement('p');
     p.textContent = paragraph;
     return p;
@@ -52,14 +69,24 @@ function showNotice(notice) {
   okButton.focus();
 }
 
-dialog.addEventListener('close', () => chooseButton.focus());
+// After a completed run, the keyboard goes on to saving.
+dialog.addEventListener('close', () => (results.hidden || !zip ? chooseButton : downloadAll).focus());
 
 function clearOffer() {
   for (const file of offered) if (file.url) URL.revokeObjectURL(file.url);
+  if (zip && zip.url) URL.revokeObjectURL(zip.url);
   offered = [];
+  zip = null;
+  saved = new Set();
   links.replaceChildren();
   results.hidden = true;
   saveStatus.textContent = '';
+  importNext.textContent = '';
+}
+
+// Once the files are saved, whichever way, the page says how to import them.
+function markSaved() {
+  importNext.textContent = IMPORT_TEXT.join(' ');
 }
 
 // A file's Blob, made from the worker's pieces when it is first asked for: making one copies its
@@ -72,22 +99,48 @@ function blobOf(file) {
   return file.blob;
 }
 
-// Points `link` at its file's Blob before anything can follow it: a press, the keyboard's focus
-// or a click.
-function readyLink(link, file) {
+// The archive of the three files: the worker's headers around the files' Blobs, which it holds
+// without copying them again.
+function zipBlob() {
+  const parts = [];
+  offered.forEach((file, i) => parts.push(zip.heads[i], blobOf(file)));
+  parts.push(zip.tail);
+  return new Blob(parts, {type: 'application/zip'});
+}
+
+// Points `link` at the Blob that `make` makes, once, for `holder()` before anything can follow it:
+// a press, the keyboard's focus or a click.
+function readyLink(link, holder, make) {
   const point = () => {
-    if (!file.url) file.url = URL.createObjectURL(blobOf(file));
-    link.href = file.url;
+    const held = holder();
+    if (!held) return;
+    if (!held.url) held.url = URL.createObjectURL(make());
+    link.href = held.url;
   };
   for (const type of ['pointerdown', 'focus', 'click']) link.addEventListener(type, point);
 }
 
-function offer(files) {
+readyLink(downloadAll, () => zip, zipBlob);
+downloadAll.addEventListener('click', markSaved);
+
+function offer(files, archive) {
   offered = files.map(({name, pieces}) => ({name, pieces, size: pieces.reduce((total, piece) => total + piece.byteLength, 0)}));
+  zip = archive;
+  downloadAll.parentElement.hidden = !zip;
+  downloadAll.href = '#';
+  if (zip) {
+    const bytes = zip.heads.reduce((total, head) => total + head.byteLength, zip.tail.byteLength) +
+        offered.reduce((total, file) => total + file.size, 0);
+    document.getElementById('download-all-size').textContent = '(ledger-import.zip, ' + describeBytes(bytes) + ')';
+  }
   for (const file of offered) {
     const link = document.createElement('a');
     link.href = '#';
-    readyLink(link, file);
+    readyLink(link, () => file, () => blobOf(file));
+    link.addEventListener('click', () => {
+      saved.add(file.name);
+      if (saved.size === offered.length) markSaved();
+    });
     link.download = file.name;
     link.textContent = file.name;
     const size = document.createElement('span');
@@ -107,8 +160,9 @@ const previewSection = document.getElementById('preview');
 const onlyCut = document.getElementById('only-cut');
 const decoder = new TextDecoder('windows-1252');
 
+// A count as the reader's locale writes it, with its noun.
 function counted(count, one, many) {
-  return count + ' ' + (count === 1 ? one : many);
+  return count.toLocaleString() + ' ' + (count === 1 ? one : many);
 }
 
 // Export bytes as text: windows-1252, with control bytes as their visible symbols.
@@ -117,7 +171,7 @@ function decodeBytes(bytes) {
 }
 
 function readPreview(preview) {
-  const counts = {scouts: preview.scouts.count, adults: preview.adults.count, cuts: preview.cuts};
+  const counts = {scouts: preview.scouts.count, adults: preview.adults.count, cuts: preview.cuts, utf8: preview.utf8};
   const groups = [['scouts', 'scout', preview.scouts], ['adults', 'adult', preview.adults]]
     .map(([id, one, section]) => ({id, one, ...section, page: 0}));
   return {counts, groups, cells: preview.cells};
@@ -161,7 +215,7 @@ function renderGroup(preview, group) {
   const pager = root.querySelector('.pager');
   pager.hidden = members <= PAGE_ROWS;
   pager.querySelector('.pager-range').textContent =
-      (first + 1) + '–' + last + ' of ' + counted(members, group.one, group.id) +
+      (first + 1).toLocaleString() + '–' + last.toLocaleString() + ' of ' + counted(members, group.one, group.id) +
       (onlyCut.checked ? ' with cut fields' : '');
   const previous = pager.querySelector('.previous');
   const next = pager.querySelector('.next');
@@ -205,9 +259,16 @@ function renderPreview() {
 
 function showPreview(result) {
   const preview = readPreview(result);
-  const {scouts, adults, cuts} = preview.counts;
+  const {scouts, adults, cuts, utf8} = preview.counts;
   document.getElementById('preview-counts').textContent = counted(scouts, 'scout', 'scouts') + ', ' +
       counted(adults, 'adult', 'adults') + ', ' + counted(cuts, 'field cut', 'fields cut');
+  // Text saved as UTF-8 is no error the run can find, but the ledger program reads each of its
+  // bytes as a character, as the preview does.
+  const utf8Line = document.getElementById('preview-utf8');
+  utf8Line.hidden = utf8 === 0;
+  utf8Line.textContent = utf8 === 0 ? '' : counted(utf8, 'field holds', 'fields hold') +
+      ' UTF-8 text, whose characters of more than one byte the ledger program will show as this ' +
+      'preview does, one character a byte.';
   for (const group of preview.groups) {
     const heads = [
       ['No.', 'The member\'s number in its section'],
@@ -227,8 +288,10 @@ function showPreview(result) {
     document.getElementById(group.id).querySelector('thead').replaceChildren(head);
   }
   shown = preview;
-  // With fields cut, the members that lose bytes come first: they are what a leader looks for.
-  onlyCut.checked = cuts > 0;
+  // With fields cut, the members that lose bytes come first: they are what a leader looks for;
+  // unless every member loses some, when the filter would hide nobody.
+  const cutMembers = preview.groups.reduce((total, group) => total + group.cut.length, 0);
+  onlyCut.checked = cutMembers > 0 && cutMembers < scouts + adults;
   renderPreview();
   previewSection.hidden = false;
 }
@@ -270,29 +333,38 @@ function setRunning(on, message) {
   chooseButton.disabled = on;
   document.getElementById('page').setAttribute('aria-busy', on ? 'true' : 'false');
   statusLine.textContent = message;
+  busyLine.textContent = '';
   clearTimeout(progressTimer);
-  progress.hidden = true;
-  if (on) progressTimer = setTimeout(() => { progress.hidden = false; }, PROGRESS_DELAY_MS);
+  progress.hidden = cancelButton.hidden = true;
+  progress.value = 0;
+  if (on) {
+    progressTimer = setTimeout(() => { progress.hidden = cancelButton.hidden = false; }, PROGRESS_DELAY_MS);
+  }
 }
 
-function tooLargeNotice(fileBytes) {
+// `needs` is what the run would hold besides the file, as the module counts it (null when the
+// file alone passes the limit).
+function tooLargeNotice(fileBytes, needs) {
+  const file = 'the file is ' + describeBytes(fileBytes) + ' (' + fileBytes + ' bytes)';
+  const held = needs === null ? file + ', more than'
+    : file + ', and its records and their preview would take up to ' + describeBytes(needs) +
+      ' (' + needs + ' bytes) more: together, more than';
   return {
     kind: 'warning',
     caption: NOTICES.converted.caption,
-    message: 'This export is too large to convert in the browser: the file is ' +
-        describeBytes(fileBytes) + ' (' + fileBytes + ' bytes), and the file and its output ' +
-        'together would need more than the ' + describeBytes(LIMIT_BYTES) +
-        ' that this page can hold.\n\n' +
+    message: 'This export is too large to convert in the browser: ' + held + ' the ' +
+        describeBytes(LIMIT_BYTES) + ' that this page can hold.\n\n' +
         'No file was written. Please convert it with the Ledger Convert program on a computer.',
   };
 }
 
 function finishRun(file, started, result) {
+  current = null;
   const seconds = ((performance.now() - started) / 1000).toFixed(2);
   performance.measure('ledger-run', {start: started, detail: {memoryBytes: result.memoryBytes || 0, phaseMs: result.phaseMs}});
   if (result.tooLarge) {
     setRunning(false, file.name + ' was not converted: it is too large for this page.');
-    showNotice(tooLargeNotice(result.tooLarge.fileBytes));
+    showNotice(tooLargeNotice(result.tooLarge.fileBytes, result.tooLarge.needs));
     return;
   }
   if (result.outOfMemory) result = {notice: NOTICES.outOfMemory};
@@ -306,14 +378,19 @@ function finishRun(file, started, result) {
     return;
   }
   if (result.completed) {
-    offer(result.files);
+    offer(result.files, result.zip);
     if (result.preview) showPreview(result.preview);
   }
+  // What the dialog says: after a completed run, that the files are to be saved; for a file that
+  // is no export, why, as the command says it, and what to do.
+  let paragraphs = result.notice.message.split('\n\n');
+  if (result.completed) paragraphs = [CONVERTED_TEXT, SAVE_FIRST];
+  if (result.notice.reason) paragraphs.push(file.name + ': ' + result.notice.reason + '.', EXPORT_AGAIN);
   // The notice follows in a task of its own: after a large run, offering the files, drawing the
   // preview and laying out the dialog would otherwise hold the page for their sum at once.
   setTimeout(() => {
     setRunning(false, file.name + (result.completed ? ' was converted in ' + seconds + ' s.' : ' was not converted.'));
-    showNotice(result.notice);
+    showNotice(result.notice, paragraphs);
   }, 0);
 }
 
@@ -325,33 +402,64 @@ function readyWorker() {
   return worker;
 }
 
+// Says that a file chosen or dropped during a run is not taken.
+function refuseWhileRunning(file) {
+  busyLine.textContent = 'A conversion is under way' + (file ? ': ' + file.name + ' was not taken' : '') +
+      '. Wait for it to end, or cancel it, then choose the file again.';
+}
+
 function startRun(file) {
-  if (running) return;
+  if (running) {
+    refuseWhileRunning(file);
+    return;
+  }
   clearOffer();
   clearPreview();
   const started = performance.now();
+  current = file;
   setRunning(true, 'Converting ' + file.name + '…');
   if (file.size > LIMIT_BYTES) {
-    finishRun(file, started, {tooLarge: {fileBytes: file.size}});
+    finishRun(file, started, {tooLarge: {fileBytes: file.size, needs: null}});
     return;
   }
-  const current = readyWorker();
+  const runner = readyWorker();
   const settle = (result) => {
-    current.onmessage = current.onerror = null;
+    runner.onmessage = runner.onerror = null;
     if (result.error !== undefined) {
       // A failed worker may hold a broken module or memory it cannot give back: start afresh.
-      current.terminate();
-      if (worker === current) worker = null;
+      runner.terminate();
+      if (worker === runner) worker = null;
     }
     finishRun(file, started, result);
   };
-  current.onmessage = (event) => settle(event.data);
-  current.onerror = (event) => {
+  runner.onmessage = (event) => {
+    if (event.data.progress !== undefined) {
+      progress.value = event.data.progress;
+      return;
+    }
+    settle(event.data);
+  };
+  runner.onerror = (event) => {
     event.preventDefault();
     settle({error: event.message || 'the worker failed'});
   };
-  current.postMessage({file, limit: LIMIT_BYTES});
+  runner.postMessage({file, limit: LIMIT_BYTES});
 }
+
+// Stops the run at once: its worker goes, with whatever it held, and a fresh one is made ready.
+cancelButton.addEventListener('click', () => {
+  if (!running || !current) return;
+  const file = current;
+  current = null;
+  if (worker) {
+    worker.onmessage = worker.onerror = null;
+    worker.terminate();
+    worker = null;
+  }
+  readyWorker();
+  setRunning(false, file.name + ' was not converted: the conversion was cancelled. No file was written.');
+  chooseButton.focus();
+});
 
 readyWorker();
 chooseButton.addEventListener('click', () => fileInput.click());
@@ -368,7 +476,7 @@ function carriesFiles(event) {
 document.addEventListener('dragover', (event) => {
   if (!carriesFiles(event)) return;
   event.preventDefault();
-  event.dataTransfer.dropEffect = running ? 'none' : 'copy';
+  event.dataTransfer.dropEffect = 'copy';
   document.body.classList.add('dropping');
 });
 document.addEventListener('dragleave', (event) => {
@@ -379,7 +487,11 @@ document.addEventListener('drop', (event) => {
   if (!carriesFiles(event)) return;
   event.preventDefault();
   const files = event.dataTransfer.files;
-  if (running || files.length === 0) return;
+  if (files.length === 0) return;
+  if (running) {
+    refuseWhileRunning(files.length === 1 ? files[0] : null);
+    return;
+  }
   if (files.length > 1) {
     showNotice(NOTICES.dropOneFile);
     return;
@@ -412,4 +524,5 @@ saveButton.addEventListener('click', async () => {
     }
   }
   saveStatus.textContent = 'Wrote ' + written.join(', ') + ' into the folder ' + folder.name + '.';
+  if (files === offered) markSaved();
 });

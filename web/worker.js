@@ -1,9 +1,76 @@
 // The conversion worker: follows the core's module (createLedgerModule) in one Blob. It takes
-// {warm} and {file, limit} messages, and answers each of the latter with one
-// {completed, notice, files, preview} or {error} message. The files ({name, pieces}, pieces being
-// ArrayBuffers) and the preview's typed arrays (as the module's convert returns them, or null)
-// are transferred, not copied.
+// {warm} and {file, limit} messages, and answers each of the latter with {progress} messages
+// while it runs, then one {completed, notice, files, zip, preview} or {error} message. The files
+// ({name, pieces}, pieces being ArrayBuffers), the archive's own parts and the preview's typed
+// arrays (as the module's convert returns them, or null) are transferred, not copied.
 'use strict';
+
+// The least time between two progress messages.
+const PROGRESS_MS = 50;
+
+// Tells the page of the share of the export read, `share` from 0 to 1: the file is read twice,
+// into the module's memory and by the run, and each read is half of the whole.
+let progressAt = 0;
+function tellProgress(share) {
+  const now = performance.now();
+  if (now - progressAt < PROGRESS_MS) return;
+  progressAt = now;
+  self.postMessage({progress: share});
+}
+
+// The archive "Download all" saves: the outputs stored (not compressed) at its root, dated
+// 1980-01-01 00:00 so that the same files always make the same bytes. The page puts each file's
+// bytes after its header: {heads: [ArrayBuffer], tail: ArrayBuffer}; null when the outputs pass
+// what an archive without the 64-bit extension can hold.
+const ZIP_DATE = (0 << 9) | (1 << 5) | 1;
+function zipParts(names, sizes, crcs) {
+  const heads = [];
+  const central = [];
+  let offset = 0;
+  names.forEach((name, i) => {
+    const nameBytes = new TextEncoder().encode(name);
+    const head = new DataView(new ArrayBuffer(30 + nameBytes.length));
+    const entry = new DataView(new ArrayBuffer(46 + nameBytes.length));
+    // The fields the local header and the central directory's entry share, from `at` in each.
+    const common = (view, at) => {
+      view.setUint16(at, 10, true);  // version 1.0 needed to extract
+      view.setUint16(at + 2, 0, true);  // no flags
+      view.setUint16(at + 4, 0, true);  // stored
+      view.setUint16(at + 6, 0, true);  // 00:00
+      view.setUint16(at + 8, ZIP_DATE, true);
+      view.setUint32(at + 10, crcs[i], true);
+      view.setUint32(at + 14, sizes[i], true);  // stored: as large as the file
+      view.setUint32(at + 18, sizes[i], true);
+      view.setUint16(at + 22, nameBytes.length, true);
+    };
+    head.setUint32(0, 0x04034b50, true);
+    common(head, 4);
+    new Uint8Array(head.buffer).set(nameBytes, 30);
+    entry.setUint32(0, 0x02014b50, true);
+    entry.setUint16(4, 10, true);  // made by version 1.0, MS-DOS
+    common(entry, 6);
+    entry.setUint32(42, offset, true);
+    new Uint8Array(entry.buffer).set(nameBytes, 46);
+    heads.push(head.buffer);
+    central.push(new Uint8Array(entry.buffer));
+    offset += head.byteLength + sizes[i];
+  });
+  const centralBytes = central.reduce((total, entry) => total + entry.length, 0);
+  if (offset + centralBytes > 0xffffffff || sizes.some((size) => size > 0xffffffff)) return null;
+  const tail = new Uint8Array(centralBytes + 22);
+  let at = 0;
+  for (const entry of central) {
+    tail.set(entry, at);
+    at += entry.length;
+  }
+  const end = new DataView(tail.buffer, at);
+  end.setUint32(0, 0x06054b50, true);
+  end.setUint16(8, names.length, true);  // entries on this disk
+  end.setUint16(10, names.length, true);  // entries in all
+  end.setUint32(12, centralBytes, true);
+  end.setUint32(16, offset, true);
+  return {heads, tail: tail.buffer};
+}
 
 let modulePromise = null;
 
@@ -27,6 +94,7 @@ async function readInto(file, module, at) {
     if (value.length > end - at) throw new Error('the file changed while it was read');
     module.HEAPU8.set(value, at);
     at += value.length;
+    tellProgress(0.5 * (1 - (end - at) / file.size));
   }
   if (at !== end) throw new Error('the file changed while it was read');
 }
@@ -35,6 +103,7 @@ async function readInto(file, module, at) {
 function transferable(result) {
   const buffers = [];
   for (const file of result.files || []) buffers.push(...file.pieces);
+  if (result.zip) buffers.push(...result.zip.heads, result.zip.tail);
   const preview = result.preview;
   if (preview) {
     for (const section of [preview.scouts, preview.adults]) {
@@ -48,12 +117,14 @@ function transferable(result) {
 async function convert(file, limit) {
   const module = await loadModule();
   const size = file.size;
-  if (size > limit) return {tooLarge: {fileBytes: size}};
+  if (size > limit) return {tooLarge: {fileBytes: size, needs: null}};
+  progressAt = performance.now();
   const input = module._malloc(Math.max(size, 1)) >>> 0;
   if (input === 0) return {outOfMemory: true};
   const phases = {started: performance.now()};
   let run;
   let files = [];
+  let zip = null;
   try {
     try {
       await readInto(file, module, input);
@@ -79,10 +150,15 @@ async function convert(file, limit) {
         }
       },
       drop(index) { pieces[index] = []; },
+      progress(line, lines) { tellProgress(0.5 + 0.5 * line / lines); },
     });
     phases.converted = performance.now();
-    if (!run.fits) return {tooLarge: {fileBytes: size}};
-    if (run.completed) files = names.map((name, i) => ({name, pieces: pieces[i]}));
+    if (!run.fits) return {tooLarge: {fileBytes: size, needs: run.needs}};
+    if (run.completed) {
+      files = names.map((name, i) => ({name, pieces: pieces[i]}));
+      const sizes = pieces.map((parts) => parts.reduce((total, piece) => total + piece.byteLength, 0));
+      zip = zipParts(names, sizes, run.crcs);
+    }
   } finally {
     module._free(input);
   }
@@ -91,7 +167,7 @@ async function convert(file, limit) {
     // The preview is made in the same read of the export as the files.
     convert: phases.converted - phases.read,
   };
-  return {completed: run.completed, notice: run.notice, files, preview: run.preview,
+  return {completed: run.completed, notice: run.notice, files, zip, preview: run.preview,
     memoryBytes: module.HEAPU8.length, phaseMs};
 }
 

@@ -11,6 +11,7 @@ import argparse
 import base64
 import functools
 import http.server
+import io
 import json
 import os
 import re
@@ -22,6 +23,7 @@ import threading
 import time
 import unittest
 import xml.etree.ElementTree as ElementTree
+import zipfile
 
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
@@ -33,11 +35,19 @@ from selenium.webdriver.support.ui import WebDriverWait
 ARGS = None
 NAMES = ["PVERSION.DAT", "CPERW.DAT", "APERW.DAT"]
 SUCCESS_CAPTION = "Convert Ledger Files"
+# What the page's dialog says after a completed run in place of the import sentence, and under
+# the reason a file is no export.
+SAVE_FIRST = ("Now save the files below, with “Download all” or one by one, into the folder from"
+              " which your ledger program imports.")
+EXPORT_AGAIN = ("Please export it again from the web program, and choose that file here without"
+                " opening it in another program first.")
+NOT_THE_HEADER = 'line 1 is not "LedgerExport"'
 
 
 def native_run(export_bytes, work):
     """Converts export_bytes with ledger-convert in a fresh folder under `work`: returns
-    (completed, caption, text, {name: bytes})."""
+    (completed, caption, text, {name: bytes}, reason), reason the one the command gives for a file
+    that is no export, else None."""
     folder = tempfile.mkdtemp(dir=work)
     path = os.path.join(folder, "Ledger.txt")
     with open(path, "wb") as f:
@@ -48,13 +58,15 @@ def native_run(export_bytes, work):
         for name in NAMES:
             with open(os.path.join(folder, name), "rb") as f:
                 files[name] = f.read()
-        return True, SUCCESS_CAPTION, done.stdout.decode().rstrip("\n"), files
+        return True, SUCCESS_CAPTION, done.stdout.decode().rstrip("\n"), files, None
     line = done.stderr.decode().rstrip("\n")
     # A file that is no export has the reason in a line of its own, "PATH:1: REASON".
-    line = re.sub(r"\n" + re.escape(path) + r":1: [^\n]*$", "", line)
+    reason = re.search(r"\n" + re.escape(path) + r":1: ([^\n]*)$", line)
+    if reason:
+        line = line[:reason.start()]
     match = re.fullmatch(r"ledger-convert: ([^:]+): (.*)", line, re.S)
     assert match, line
-    return False, match.group(1), match.group(2), {}
+    return False, match.group(1), match.group(2), {}, reason and reason.group(1)
 
 
 class Server(http.server.ThreadingHTTPServer):
@@ -82,7 +94,7 @@ class PageTest(unittest.TestCase):
         for flag in ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
                      "--no-first-run", "--disable-background-networking",
                      "--disable-component-update", "--disable-sync",
-                     "--disable-dev-shm-usage", "--window-size=1000,900",
+                     "--disable-dev-shm-usage", "--window-size=1000,900", "--lang=en-US",
                      "--user-data-dir=" + os.path.join(cls.work, "profile")]:
             options.add_argument(flag)
         options.set_capability("goog:loggingPrefs", {"performance": "ALL"})
@@ -132,29 +144,62 @@ class PageTest(unittest.TestCase):
                     warning: !document.getElementById('icon-warning').hidden,
                     information: !document.getElementById('icon-information').hidden};""")
 
-    def close_dialog(self, key=Keys.ESCAPE):
+    def close_dialog(self, key=Keys.ESCAPE, focused="choose"):
+        """Closes the dialog; the focus goes to `focused`: the main button, or after a completed
+        run "download-all"."""
         self.driver.switch_to.active_element.send_keys(key)
         WebDriverWait(self.driver, 5).until(
             lambda d: not d.execute_script("return document.getElementById('notice').open"))
         # The dialog's close event, which moves the focus, comes in a task of its own.
         try:
             WebDriverWait(self.driver, 5).until(
-                lambda d: d.execute_script("return document.activeElement.id") == "choose")
+                lambda d: d.execute_script("return document.activeElement.id") == focused)
         except TimeoutException:
             pass
-        self.assertEqual(self.driver.switch_to.active_element.get_attribute("id"), "choose")
+        self.assertEqual(self.driver.switch_to.active_element.get_attribute("id"), focused)
+
+    def import_text(self):
+        return self.driver.find_element(By.ID, "import-next").text
 
     def offered_links(self):
         return self.driver.execute_script(
-            "return Array.from(document.querySelectorAll('a[download]'),"
+            "return Array.from(document.querySelectorAll('#links a[download]'),"
             " (a) => [a.getAttribute('download'), a.textContent]);")
 
-    def download_all(self):
+    def download_archive(self):
+        """Downloads ledger-import.zip with "Download all": returns {name: bytes} of its members,
+        after checking that they are stored at its root, dated 1980-01-01 00:00."""
+        folder = tempfile.mkdtemp(dir=self.work)
+        self.driver.execute_cdp_cmd("Browser.setDownloadBehavior",
+                                    {"behavior": "allow", "downloadPath": folder})
+        link = self.driver.find_element(By.ID, "download-all")
+        self.assertEqual(link.get_attribute("download"), "ledger-import.zip")
+        path = os.path.join(folder, "ledger-import.zip")
+        for _ in range(2):  # a click that starts no download is made once more, as below
+            link.click()
+            deadline = time.time() + 15
+            while time.time() < deadline and not os.path.exists(path):
+                time.sleep(0.1)
+            if os.path.exists(path):
+                break
+        self.assertEqual(os.listdir(folder), ["ledger-import.zip"])
+        with open(path, "rb") as f:
+            data = f.read()
+        with zipfile.ZipFile(io.BytesIO(data)) as archive:
+            self.assertIsNone(archive.testzip())
+            infos = archive.infolist()
+            self.assertEqual([i.filename for i in infos], NAMES)
+            for info in infos:
+                self.assertEqual((info.compress_type, info.date_time), (zipfile.ZIP_STORED, (1980, 1, 1, 0, 0, 0)))
+            return {info.filename: archive.read(info) for info in infos}
+
+    def download_all(self, before_last=None):
+        """Clicks the three single links; calls before_last() before the last one."""
         folder = tempfile.mkdtemp(dir=self.work)
         self.driver.execute_cdp_cmd("Browser.setDownloadBehavior",
                                     {"behavior": "allow", "downloadPath": folder})
         links = {link.get_attribute("download"): link
-                 for link in self.driver.find_elements(By.CSS_SELECTOR, "a[download]")}
+                 for link in self.driver.find_elements(By.CSS_SELECTOR, "#links a[download]")}
         self.assertEqual(sorted(links), sorted(NAMES))
         # Now and then headless Chromium starts no download for one click of several: a file
         # that has neither come nor begun to come after a while is clicked for once more.
@@ -166,7 +211,9 @@ class PageTest(unittest.TestCase):
                 time.sleep(0.1)
             return False
 
-        for link in links.values():
+        for n, link in enumerate(links.values()):
+            if n == len(links) - 1 and before_last:
+                before_last()
             link.click()
         if not arrived(10) and not any(p.endswith(".crdownload") for p in os.listdir(folder)):
             for name in NAMES:
@@ -193,22 +240,38 @@ class PageTest(unittest.TestCase):
                   if entry["level"] == "SEVERE"]
         self.assertEqual(errors, [])
 
-    def check_run(self, name, export_bytes):
+    def check_run(self, name, export_bytes, reason=None, archive=False):
         """Converts export_bytes in the page and checks notice, offer and bytes against the
-        command."""
-        completed, caption, text, files = native_run(export_bytes, self.work)
+        command: for a file that is no export, the reason it gives is `reason`; with `archive`,
+        "Download all" saves first."""
+        completed, caption, text, files, native_reason = native_run(export_bytes, self.work)
+        self.assertEqual(native_reason, reason, name)
         self.choose(self.write_export(name, export_bytes))
         shown = self.wait_dialog()
         self.assertEqual(shown["caption"], caption, name)
-        self.assertEqual("\n\n".join(shown["paragraphs"]), text, name)
+        paragraphs = text.split("\n\n")
+        if completed:
+            # Saving comes first: the import sentence waits until the files are saved.
+            self.assertEqual(paragraphs[0], "File successfully converted.", name)
+            self.assertEqual(shown["paragraphs"], [paragraphs[0], SAVE_FIRST], name)
+        elif reason:
+            self.assertEqual(shown["paragraphs"], paragraphs + [name + ": " + reason + ".", EXPORT_AGAIN], name)
+        else:
+            self.assertEqual(shown["paragraphs"], paragraphs, name)
         self.assertEqual(shown["focused"], "ok", name)
-        self.close_dialog()
+        self.close_dialog(focused="download-all" if completed else "choose")
         if completed:
             self.assertLessEqual(*self.driver.execute_script(
                 "const root = document.documentElement; return [root.scrollWidth, root.clientWidth];"),
                 "%s: the page scrolls sideways" % name)
             self.assertEqual(sorted(self.offered_links()), sorted([n, n] for n in NAMES), name)
-            downloaded = self.download_all()
+            self.assertEqual(self.import_text(), "", name)
+            if archive:
+                self.assertEqual(self.download_archive(), files, name)
+                self.assertEqual(self.import_text(), " ".join(paragraphs[1:]), name)
+            downloaded = self.download_all(
+                None if archive else lambda: self.assertEqual(self.import_text(), "", name))
+            self.assertEqual(self.import_text(), " ".join(paragraphs[1:]), name)
             for file_name in NAMES:
                 self.assertTrue(downloaded[file_name] == files[file_name],
                                 "%s: %s differs from the command's" % (name, file_name))
@@ -220,10 +283,19 @@ class PageTest(unittest.TestCase):
     def test_page_converts_like_the_command(self):
         with open(ARGS.example, "rb") as f:
             example = f.read()
+        # Each file that is no export, with the reason that the command and the page give.
         edge_exports = [
-            ("empty", b""),
-            ("not an export", b"Name\tFirst\r\nSmith\tAnn\r\n"),
-            ("binary", bytes(range(256)) * 4),
+            ("empty", b"", "the file is empty"),
+            ("Ctrl-Z first", b"\x1aLedgerExport\r\n", "the file is empty"),
+            ("saved by Notepad as UTF-8", "\ufeffLedgerExport\r\n".encode(),
+             "the file begins with a UTF-8 byte-order mark"),
+            ("saved as Unicode", "\ufeffLedgerExport\r\n".encode("utf-16-le"), "the file is UTF-16 text"),
+            ("saved as big-endian Unicode", "\ufeffLedgerExport\r\n".encode("utf-16-be"),
+             "the file is UTF-16 text"),
+            ("header without its line end", b"LedgerExport", "line 1 ends without a line feed"),
+            ("header then Ctrl-Z", b"LedgerExport\x1a\r\n", "line 1 ends without a line feed"),
+            ("not an export", b"Name\tFirst\r\nSmith\tAnn\r\n", NOT_THE_HEADER),
+            ("binary", bytes(range(256)) * 4, NOT_THE_HEADER),
             ("header only", b"LedgerExport\r\n"),
             ("LF ends, mixed case section, Ctrl-Z", b"LedgerExport\nscouts\nS1\tA\nADULTS\nA1\tB"
              b"\t\t\t\t\t\t\t\t\t\t\t\t\tYes\n\x1aS9\tlost\n"),
@@ -237,14 +309,14 @@ class PageTest(unittest.TestCase):
                 texts = self.driver.execute_script(
                     "return Array.from(document.querySelectorAll('main > p'), (p) => p.textContent);")
                 self.assertEqual(texts[:2], self.paragraphs)
-                self.check_run("Ledger.txt", example)
+                self.check_run("Ledger.txt", example, archive=True)
                 # The same file again is a new run that replaces the links.
                 self.check_run("Ledger.txt", example)
-                for name, data in edge_exports:
-                    self.check_run(name, data)
+                for name, data, *reason in edge_exports:
+                    self.check_run(name, data, *reason)
                 # A failed run after a completed one takes its files away.
                 self.check_run("Ledger.txt", example)
-                self.check_run("empty", b"")
+                self.check_run("empty", b"", "the file is empty")
                 self.assert_same_origin(origin)
                 self.assert_no_console_errors()
         # Nothing but the site's own files: the page, and what keeps it installed and offline.
@@ -258,12 +330,19 @@ class PageTest(unittest.TestCase):
             f.truncate(1100 * 1024 * 1024)
         # Short lines: a small file whose output would pass the limit.
         lines = self.write_export("lines.txt", b"LedgerExport\n" + b"\n" * (3 * 1024 * 1024))
-        for path, size in [(sparse, 1100 * 1024 * 1024), (lines, os.path.getsize(lines))]:
+        # The message names what it counted: the file alone, or the file and what the run holds
+        # besides it (a record a line: more than the preview's words and cells).
+        for path, size, counted in [
+                (sparse, 1100 * 1024 * 1024, r"the file is 1\.1 GiB \(%d bytes\), more than the 1\.0 GiB"),
+                (lines, os.path.getsize(lines), r"\(%d bytes\), and its records and their preview would"
+                 r" take up to 1\.5 GiB \((\d+) bytes\) more: together, more than the 1\.0 GiB")]:
             self.choose(path)
             shown = self.wait_dialog()
             message = " ".join(shown["paragraphs"])
-            self.assertIn("(%d bytes)" % size, message)
-            self.assertIn("1.0 GiB", message)
+            match = re.search(counted % size, message)
+            self.assertTrue(match, message)
+            if match.groups():
+                self.assertEqual(int(match.group(1)), 15 + 512 * (3 * 1024 * 1024 + 2))
             self.assertTrue(shown["warning"])
             self.close_dialog(Keys.ENTER)
             self.assertEqual(self.offered_links(), [])
@@ -304,22 +383,34 @@ class PageTest(unittest.TestCase):
         big = b"LedgerExport\r\nScouts\r\n" + (member + b"\r\n") * 300000
         self.assertGreater(len(big), 50 * 1000 * 1000)
         self.driver.execute_script("""
-            window.ticks = []; window.busySeen = false;
+            window.ticks = []; window.busySeen = false; window.shares = [];
             window.ticker = setInterval(() => {
               window.ticks.push(performance.now());
-              if (document.getElementById('choose').disabled &&
-                  !document.getElementById('progress').hidden) window.busySeen = true;
+              const progress = document.getElementById('progress');
+              if (document.getElementById('choose').disabled && !progress.hidden) {
+                window.busySeen = true;
+                // position is -1 for a bar that shows no share.
+                window.shares.push([performance.now(), progress.position]);
+              }
             }, 20);""")
-        completed, _, text, files = native_run(big, self.work)
-        self.choose(self.write_export("big.txt", big))
+        completed, _, text, files, _ = native_run(big, self.work)
+        big_path = self.write_export("big.txt", big)
+        self.choose(big_path)
         shown = self.wait_dialog(120)
-        ticks, handed = self.driver.execute_script("""
+        ticks, handed, shares = self.driver.execute_script("""
             clearInterval(window.ticker);
             const run = performance.getEntriesByName('ledger-run').pop();
-            return [window.ticks, run.startTime + run.duration];""")
+            return [window.ticks, run.startTime + run.duration, window.shares];""")
         self.assertTrue(completed)
-        self.assertEqual("\n\n".join(shown["paragraphs"]), text)
+        self.assertEqual(shown["paragraphs"], [text.split("\n\n")[0], SAVE_FIRST])
         self.assertTrue(self.driver.execute_script("return window.busySeen"))
+        # The bar shows the share of the export read, growing, several times a second.
+        self.assertTrue(all(0 <= share <= 1 for _, share in shares), shares)
+        values = [share for _, share in shares]
+        self.assertEqual(values, sorted(values))
+        changes = [t for (t, a), (_, b) in zip(shares, shares[1:]) if b != a]
+        self.assertGreaterEqual(len(changes), 3, shares)
+        self.assertLess(max(b - a for a, b in zip(changes, changes[1:])), 500, shares)
         # While the worker converts, the page keeps its pace; taking in a large result (the
         # preview's buffer, the files) may hold it briefly, but never freezes it.
         pairs = list(zip(ticks, ticks[1:]))
@@ -327,9 +418,52 @@ class PageTest(unittest.TestCase):
         self.assertGreater(len(converting), 5)
         self.assertLess(max(converting), 500, "the main thread stalled during the conversion")
         self.assertLess(max(b - a for a, b in pairs), 2000, "the page froze taking in the result")
-        self.close_dialog()
+        self.close_dialog(focused="download-all")
         self.assertFalse(self.driver.find_element(By.ID, "choose").get_attribute("disabled"))
+        # Counts as the reader's locale writes them; every member has a cut field, so the filter
+        # that would show only them starts off.
+        self.assertEqual(self.driver.find_element(By.ID, "preview-counts").text,
+                         "300,000 scouts, 0 adults, 600,000 fields cut")
+        self.assertFalse(self.driver.find_element(By.ID, "only-cut").is_selected())
         self.assertEqual(self.download_all(), files)
+
+        # Cancel ends a run at once, with no links left, and the page converts again at once. A
+        # file dropped during the run is not taken, and the page says so. (An export four times
+        # as large, so that the run outlasts the steps below.)
+        big_path = self.write_export("big.txt", big + big[len(b"LedgerExport\r\nScouts\r\n"):] * 3)
+        self.choose(big_path)
+        self.assertEqual(self.driver.execute_async_script("""
+            const done = arguments[arguments.length - 1];
+            const poll = setInterval(() => {
+              const progress = document.getElementById('progress');
+              if (document.getElementById('notice').open || progress.value > 0) {
+                clearInterval(poll);
+                done([progress.value > 0, document.getElementById('notice').open]);
+              }
+            }, 5);"""), [True, False])
+        self.driver.execute_script("""
+            const data = new DataTransfer();
+            data.items.add(new File(['LedgerExport'], 'other.txt'));
+            document.dispatchEvent(new DragEvent('drop', {dataTransfer: data, bubbles: true, cancelable: true}));""")
+        busy = "A conversion is under way: %s was not taken. Wait for it to end, or cancel it, then choose the file again."
+        self.assertEqual(self.driver.find_element(By.ID, "busy").text, busy % "other.txt")
+        self.choose(self.write_export("chosen.txt", b"LedgerExport\r\n"))
+        self.assertEqual(self.driver.find_element(By.ID, "busy").text, busy % "chosen.txt")
+        cancel = self.driver.find_element(By.ID, "cancel")
+        WebDriverWait(self.driver, 5).until(lambda d: cancel.is_displayed())
+        started = time.time()
+        cancel.click()
+        WebDriverWait(self.driver, 1).until(lambda d: not d.find_element(By.ID, "choose").get_attribute("disabled"))
+        self.assertLess(time.time() - started, 1)
+        self.assertEqual(self.driver.find_element(By.ID, "status").text,
+                         "big.txt was not converted: the conversion was cancelled. No file was written.")
+        self.assertEqual((self.offered_links(), self.driver.find_element(By.ID, "busy").text), ([], ""))
+        self.assertFalse(self.driver.find_element(By.ID, "results").is_displayed())
+        self.assertFalse(self.driver.find_element(By.ID, "preview").is_displayed())
+        self.assertFalse(cancel.is_displayed())
+        with open(ARGS.example, "rb") as f:
+            self.check_run("Ledger.txt", f.read())
+        self.assert_no_console_errors()
 
     def preview_rows(self, group):
         """The rows of a preview table on screen: [("NUMBER CUT_FIELDS", [cell]), ...], each field's
@@ -356,9 +490,11 @@ class PageTest(unittest.TestCase):
         export = b"LedgerExport\r\n" + b"\r\n".join(scouts + [b"Adults"] + adults) + b"\r\n"
         self.choose(self.write_export("cut.txt", export))
         self.wait_dialog()
-        self.close_dialog()
+        self.close_dialog(focused="download-all")
         self.assertEqual(self.driver.find_element(By.ID, "preview-counts").text,
                          "150 scouts, 3 adults, 2 fields cut")
+        # Single-byte text ("Café") is no UTF-8: nothing is said of it.
+        self.assertFalse(self.driver.find_element(By.ID, "preview-utf8").is_displayed())
         only_cut = self.driver.find_element(By.ID, "only-cut")
         self.assertTrue(only_cut.is_selected())
         # Filtered: the one member of each section with a cut field, its cut cell marked.
@@ -394,6 +530,22 @@ class PageTest(unittest.TestCase):
         self.assertEqual(self.driver.switch_to.active_element.text, "Previous")
         self.assertEqual(self.driver.execute_async_script(run_axe), [])
 
+        # UTF-8 text: the preview shows it as the ledger program will, byte by byte, and says how
+        # many fields hold it. Here the one member has a cut field: the filter starts off.
+        name = "Łukasiewicz-Żółkiewska".encode()
+        export = (b"LedgerExport\r\nS-1\t" + b"b" * 12 + b"\t" + name + b"\tZo\xc3\xab\tCaf\xe9\r\n")
+        self.choose(self.write_export("utf8.txt", export))
+        self.wait_dialog()
+        self.close_dialog(focused="download-all")
+        self.assertFalse(only_cut.is_selected())
+        [(_, cells)] = self.preview_rows("scouts")
+        self.assertEqual([c["kept"] for c in cells[2:5]],
+                         ["Å\x81ukasiewicz-Å»Ã³Å‚kiewska", "ZoÃ«", "Café"])
+        utf8 = self.driver.find_element(By.ID, "preview-utf8")
+        self.assertEqual(utf8.text, "2 fields hold UTF-8 text, whose characters of more than one"
+                         " byte the ledger program will show as this preview does, one character a byte.")
+        self.assertEqual(self.driver.execute_async_script(run_axe), [])
+
     def test_keyboard_accessibility_and_save_into_folder(self):
         self.open(self.origins()[0][1])
         self.driver.execute_script(self.axe)
@@ -413,20 +565,26 @@ class PageTest(unittest.TestCase):
 
         with open(ARGS.example, "rb") as f:
             example = f.read()
-        _, _, _, files = native_run(example, self.work)
+        _, _, text, files, _ = native_run(example, self.work)
         self.choose(self.write_export("Ledger.txt", example))
         self.wait_dialog()
         self.assertEqual(self.driver.execute_async_script(run_axe), [])
-        self.close_dialog(Keys.SPACE)
+        self.close_dialog(Keys.SPACE, focused="download-all")
         stops = []
         for _ in range(4):
             self.driver.switch_to.active_element.send_keys(Keys.TAB)
             element = self.driver.switch_to.active_element
             stops.append(element.get_attribute("download") or element.get_attribute("id"))
         self.assertEqual(stops, NAMES + ["save"])
+        # Beside the links: what a browser that renames a download does, and what to do.
+        self.assertEqual(self.driver.find_element(By.CLASS_NAME, "renamed").text,
+                         "A browser that already holds a file of the same name may save the new one as"
+                         " “CPERW (1).DAT”, which the ledger program does not read. Save into a new"
+                         " folder, or delete the old files first.")
         self.assertEqual(self.driver.execute_async_script(run_axe), [])
 
         # A folder stand-in that keeps what is written; the second save into it fails at APERW.DAT.
+        self.assertEqual(self.import_text(), "")
         self.driver.execute_script("""
             window.saved = {}; window.failAt = null;
             window.showDirectoryPicker = async () => ({
@@ -443,6 +601,8 @@ class PageTest(unittest.TestCase):
         WebDriverWait(self.driver, 10).until(lambda d: status.text)
         self.assertEqual(status.text,
                          "Wrote PVERSION.DAT, CPERW.DAT, APERW.DAT into the folder Import.")
+        # Saved: now, and not before, the page says to import.
+        self.assertEqual(self.import_text(), text.split("\n\n")[1])
         saved = self.driver.execute_async_script("""
             const done = arguments[arguments.length - 1], out = {};
             Promise.all(Object.entries(window.saved).map(async ([name, blob]) => {
