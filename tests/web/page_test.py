@@ -765,7 +765,7 @@ class PageTest(unittest.TestCase):
             self.choose(self.write_export("dark.txt", b"LedgerExport\r\n" + member + b"\r\n"))
             self.wait_dialog()
             self.assertEqual(self.driver.execute_async_script(run_axe), [])
-            self.close_dialog()
+            self.close_dialog(focused="download-all")
             self.assertEqual(len(self.driver.find_elements(By.CSS_SELECTOR, "#scouts td.cut")), 1)
             self.assertEqual(self.driver.execute_async_script(run_axe), [])
         finally:
