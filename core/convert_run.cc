@@ -96,7 +96,6 @@ class RecordWriter final : public MemberListener {
       : files_(files), input_(input), sink_(sink), alongside_(alongside) {}
 
   bool OnSectionStart(MemberKind kind) override {
-    output_.reset();
     output_.emplace(files_, FileOf(kind));
     out_ = output_->Create();
     if (out_ == nullptr) {

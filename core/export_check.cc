@@ -10,11 +10,14 @@ bool ExportCheck::OnMember(MemberKind kind, std::size_t number, std::size_t line
                            const FieldViews& fields) {
   ++(kind == MemberKind::kScout ? counts_.scouts : counts_.adults);
   listener_.OnMember(kind, number, line, fields);
-  for (int k = 0; k < kMaxFields; ++k) {
-    const std::size_t room = FieldRoom(kind, k);
-    if (room > 0 && fields.field[k].size() > room) {
+  const StoredFields& stored = RecordFields(kind);
+  for (int c = 0; c < stored.count; ++c) {
+    const StoredField& at = stored.at[c];
+    // The adult flag, stored as a word, has no room to cut.
+    if (at.room > 0 && fields.field[at.field].size() > at.room) {
       ++counts_.cuts;
-      listener_.OnCut(kind, number, CutField{line, k, room, fields.field[k].size()});
+      listener_.OnCut(kind, number,
+                      CutField{line, at.field, at.room, fields.field[at.field].size()});
     }
   }
   return true;

@@ -134,10 +134,6 @@ int AdultFlagOf(std::string_view field) {
   return EqualsIgnoreAsciiCase(field, "yes") ? 1 : 0;
 }
 
-std::size_t FieldRoom(MemberKind kind, int field) {
-  return kind == MemberKind::kScout ? ScoutFieldRoom(field) : AdultFieldRoom(field);
-}
-
 namespace {
 
 constexpr StoredFields StoredFieldsOf(const std::array<std::size_t, kMaxFields>& rooms,

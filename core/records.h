@@ -43,9 +43,6 @@ std::size_t AdultFieldRoom(int field);
 // reads "yes" in any case, else 0.
 int AdultFlagOf(std::string_view field);
 
-// The room of field `field` in a record of `kind`: ScoutFieldRoom or AdultFieldRoom.
-std::size_t FieldRoom(MemberKind kind, int field);
-
 // The fields a record of `kind` stores, in field order: each text field with its room, and the
 // adult flag with room 0, stored as a word.
 struct StoredField {
