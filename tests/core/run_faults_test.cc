@@ -1,14 +1,19 @@
-// Every failure a run of files can meet, inside the process: first the run's files fail their
-// N-th operation (or run out of memory there), for every N of a run that succeeds; then the places
-// that refuse a run on the disk itself. Each failure must give exactly one notice naming the right
-// file, leave each output whole (new when it was completed before the failure, old otherwise),
-// leave the export as it was, and leave no temporary file behind.
+// Every failure a run of files can meet, inside the process: first the run's files fail the
+// N-th operation of one kind (or run out of memory there), for every operation of every kind that
+// a run which succeeds takes; then the places that refuse a run on the disk itself. Each failure
+// must give exactly one notice naming the right file, leave each output whole (new when it was
+// completed before the failure, old otherwise), leave the export as it was, and leave no
+// temporary file behind. The blocks of a record file are written on a thread of the run's own,
+// so operations are counted by kind: their order across threads varies, their order within a
+// kind does not.
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <new>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -26,35 +31,41 @@ using testing::TempDir;
 using testing::WriteBytes;
 
 enum class Op { kCreate, kWrite, kCommit, kOpenExport, kRead, kChanged };
+constexpr Op kOps[] = {Op::kCreate,     Op::kWrite, Op::kCommit,
+                       Op::kOpenExport, Op::kRead,  Op::kChanged};
 enum class Fault { kFails, kRunsOutOfMemory };
 
-// Counts the operations of a run and fails the `failAt`-th one (1-based; 0 fails none).
+// Counts the operations of a run by kind, on whichever thread they come, and fails the
+// `failAt`-th one of kind `op` (1-based; 0 fails none).
 class FaultPlan {
  public:
-  FaultPlan(unsigned failAt, Fault fault) : failAt_(failAt), fault_(fault) {}
+  FaultPlan(Op op, unsigned failAt, Fault fault) : op_(op), failAt_(failAt), fault_(fault) {}
   // True when this operation is the one to fail as a failed call; throws for running out of
   // memory.
   bool Fails(Op op, OutputFile file) {
-    if (++count_ != failAt_) {
+    if (++counts_[static_cast<int>(op)] != failAt_ || op != op_) {
       return false;
     }
-    failedOp_ = op;
     failedFile_ = file;
+    failedOn_ = std::this_thread::get_id();
     if (fault_ == Fault::kRunsOutOfMemory) {
       throw std::bad_alloc();
     }
     return true;
   }
-  unsigned count() const { return count_; }
-  Op failedOp() const { return failedOp_; }
+  unsigned count(Op op) const { return counts_[static_cast<int>(op)]; }
+  // Read once the run has returned, which has joined its threads. The failed operation's
+  // thread; no thread when none failed.
   OutputFile failedFile() const { return failedFile_; }
+  std::thread::id failedOn() const { return failedOn_; }
 
  private:
+  Op op_;
   unsigned failAt_;
   Fault fault_;
-  unsigned count_ = 0;
-  Op failedOp_ = Op::kCreate;
+  std::atomic<unsigned> counts_[std::size(kOps)] = {};
   OutputFile failedFile_ = OutputFile::kVersion;
+  std::thread::id failedOn_;
 };
 
 class FaultySink final : public OutputSink {
@@ -64,6 +75,7 @@ class FaultySink final : public OutputSink {
   bool Write(const void* data, std::size_t size) override {
     return !plan_.Fails(Op::kWrite, file_) && inner_.Write(data, size);
   }
+  bool WritesWait() const override { return inner_.WritesWait(); }
 
  private:
   OutputSink& inner_;
@@ -199,54 +211,69 @@ TEST(RunFaults, EveryOperationFailingKeepsEveryFileWhole) {
   const std::string exportPath = dir.File("Ledger.txt");
   WriteBytes(exportPath, LargeExport());
 
-  // A run without faults: the new files, and how many operations the run takes.
+  // A run without faults: the new files, and how many operations of each kind the run takes.
   std::vector<std::string> fresh;
-  unsigned operations = 0;
+  unsigned operations[std::size(kOps)] = {};
   {
-    FaultPlan plan(0, Fault::kFails);
+    FaultPlan plan(Op::kCreate, 0, Fault::kFails);
     FaultyFiles files(exportPath, plan);
     RecordingSink sink;
     ASSERT_TRUE(RunConversion(files, sink));
     for (OutputFile file : kOutputs) {
       fresh.push_back(ReadBytes(files.OutputName(file)));
     }
-    operations = plan.count();
+    for (Op op : kOps) {
+      operations[static_cast<int>(op)] = plan.count(op);
+    }
   }
-  ASSERT_GT(operations, 12u) << "the run should take several writes and reads";
+  ASSERT_GT(operations[static_cast<int>(Op::kWrite)], 6u) << "several blocks in each file";
+  ASSERT_GT(operations[static_cast<int>(Op::kRead)], 1u) << "several reads of the export";
   const std::set<std::string> names = Names(dir.path());
 
   std::set<Op> failedOps;
+  bool writeFailedOnAnotherThread = false;
   for (Fault fault : {Fault::kFails, Fault::kRunsOutOfMemory}) {
-    for (unsigned n = 1; n <= operations; ++n) {
-      SCOPED_TRACE("operation " + std::to_string(n) +
-                   (fault == Fault::kFails ? " fails" : " runs out of memory"));
-      FaultPlan plan(n, fault);
-      FaultyFiles files(exportPath, plan);
-      for (OutputFile file : kOutputs) {
-        WriteBytes(files.OutputName(file), OldBytes(file));
-      }
-      RecordingSink sink;
-      EXPECT_FALSE(RunConversion(files, sink));
-      failedOps.insert(plan.failedOp());
-
-      ASSERT_EQ(sink.notices.size(), 1u);
-      const Notice expected = Expected(plan.failedOp(), plan.failedFile(), fault, files);
-      EXPECT_EQ(sink.notices[0].code, expected.code);
-      EXPECT_EQ(sink.notices[0].path, expected.path);
-      // An output is new only when the run completed it before the failure.
-      bool completed = true;
-      for (OutputFile file : kOutputs) {
-        const std::string bytes = ReadBytes(files.OutputName(file));
-        const std::size_t i = static_cast<std::size_t>(file);
-        if (completed && bytes != fresh[i]) {
-          completed = false;
+    for (Op op : kOps) {
+      for (unsigned n = 1; n <= operations[static_cast<int>(op)]; ++n) {
+        SCOPED_TRACE("operation " + std::to_string(n) + " of kind " +
+                     std::to_string(static_cast<int>(op)) +
+                     (fault == Fault::kFails ? " fails" : " runs out of memory"));
+        FaultPlan plan(op, n, fault);
+        FaultyFiles files(exportPath, plan);
+        for (OutputFile file : kOutputs) {
+          WriteBytes(files.OutputName(file), OldBytes(file));
         }
-        EXPECT_EQ(bytes, completed ? fresh[i] : OldBytes(file)) << OutputFileName(file);
+        RecordingSink sink;
+        EXPECT_FALSE(RunConversion(files, sink));
+        if (plan.failedOn() != std::thread::id()) {
+          failedOps.insert(op);
+        }
+        if (op == Op::kWrite && plan.failedOn() != std::this_thread::get_id()) {
+          writeFailedOnAnotherThread = true;
+        }
+
+        ASSERT_EQ(sink.notices.size(), 1u);
+        const Notice expected = Expected(op, plan.failedFile(), fault, files);
+        EXPECT_EQ(sink.notices[0].code, expected.code);
+        EXPECT_EQ(sink.notices[0].path, expected.path);
+        // An output is new only when the run completed it before the failure.
+        bool completed = true;
+        for (OutputFile file : kOutputs) {
+          const std::string bytes = ReadBytes(files.OutputName(file));
+          const std::size_t i = static_cast<std::size_t>(file);
+          if (completed && bytes != fresh[i]) {
+            completed = false;
+          }
+          EXPECT_EQ(bytes, completed ? fresh[i] : OldBytes(file)) << OutputFileName(file);
+        }
+        EXPECT_EQ(Names(dir.path()), names) << "a temporary file was left behind";
       }
-      EXPECT_EQ(Names(dir.path()), names) << "a temporary file was left behind";
     }
   }
-  EXPECT_EQ(failedOps.size(), 6u) << "every kind of operation should have failed once";
+  EXPECT_EQ(failedOps.size(), std::size(kOps)) << "every kind of operation should have failed";
+  // The record files' blocks are written by the run's writer thread: its failures, and what it
+  // throws, must reach the run's thread as any other.
+  EXPECT_TRUE(writeFailedOnAnotherThread) << "no write failed on the writer thread";
 }
 
 // A place on the disk that refuses a run: what is there before it, and how the run must stop.
