@@ -12,29 +12,47 @@ constexpr bool kCanThread = false;  // the browser's module has one thread
 constexpr bool kCanThread = true;
 #endif
 
-// How long a hand-off polls before it sleeps. A block takes about a tenth of a millisecond to
-// build or to write, and a processor of a virtual machine that went idle may take as long again
-// to wake: two threads that slept at each hand-off ran slower than one. Polling this long covers
-// a hand-off in the middle of a file; the waits around creating and flushing files sleep.
-constexpr std::chrono::microseconds kPollFor(200);
+// How long a side polls before it sleeps: longer than half the ring takes to write. See
+// AwaitQueued.
+constexpr std::chrono::microseconds kPollFor(300);
+
+// Lets the other processor run a moment, without giving this one up.
+inline void Pause() {
+#if defined(__i386__) || defined(__x86_64__)
+  for (int i = 0; i < 16; ++i) {
+    __builtin_ia32_pause();
+  }
+#else
+  std::this_thread::yield();
+#endif
+}
+
+// Polls `done`, which reads only atomics, for up to kPollFor; whether it came true.
+template <class Done>
+bool Poll(Done done) {
+  const auto until = std::chrono::steady_clock::now() + kPollFor;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= until) {
+      return false;
+    }
+    Pause();
+  }
+  return true;
+}
 
 }  // namespace
 
 BlockWriter::~BlockWriter() {
   if (thread_.joinable()) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stopping_ = true;
-    }
-    changed_.notify_all();
+    stopping_.store(true);
+    Wake(threadSleeps_, handed_);
     thread_.join();
   }
 }
 
 void BlockWriter::Begin(OutputSink& out) {
-  std::lock_guard<std::mutex> lock(mutex_);
   out_ = &out;
-  failed_ = false;
+  failed_.store(false);
   if (kCanThread && out.WritesWait() && !thread_.joinable()) {
     try {
       thread_ = std::thread(&BlockWriter::WriteHandedBlocks, this);
@@ -45,37 +63,31 @@ void BlockWriter::Begin(OutputSink& out) {
   threaded_ = thread_.joinable() && out.WritesWait();
 }
 
-template <class Done>
-void BlockWriter::Await(std::unique_lock<std::mutex>& lock, Done done) {
-  const auto until = std::chrono::steady_clock::now() + kPollFor;
-  while (!done() && std::chrono::steady_clock::now() < until) {
-    lock.unlock();
-    std::this_thread::yield();
-    lock.lock();
-  }
-  changed_.wait(lock, done);
-}
-
 bool BlockWriter::HandOn() {
   if (!threaded_) {
     if (filling_->used > 0) {
-      failed_ = failed_ || !out_->Write(filling_->bytes, filling_->used);
+      if (!failed_.load() && !out_->Write(filling_->bytes, filling_->used)) {
+        failed_.store(true);
+      }
       filling_->used = 0;
     }
-    return !failed_;
+    return !failed_.load();
   }
-  std::unique_lock<std::mutex> lock(mutex_);
-  Await(lock, [this] { return handed_ == nullptr; });
-  if (ThreadFailed()) {
+  if (failed_.load(std::memory_order_acquire) && ThreadFailed()) {
     filling_->used = 0;
     return false;
   }
-  if (filling_->used > 0) {
-    handed_ = filling_;
-    filling_ = filling_ == &blocks_[0] ? &blocks_[1] : &blocks_[0];
-    lock.unlock();
-    changed_.notify_all();
+  if (filling_->used == 0) {
+    return true;
   }
+  const std::size_t handed = handedCount_.load(std::memory_order_relaxed) + 1;
+  handedCount_.store(handed);
+  Wake(threadSleeps_, handed_);
+  // The next block to fill is free once the one handed on kBlocks before it is written.
+  if (handed - writtenCount_.load(std::memory_order_acquire) == kBlocks) {
+    AwaitQueued(kBlocks / 2);
+  }
+  filling_ = &blocks_[handed % kBlocks];
   return true;
 }
 
@@ -85,11 +97,37 @@ bool BlockWriter::Finish() {
 
 bool BlockWriter::Written() {
   if (!threaded_) {
-    return !failed_;
+    return !failed_.load();
+  }
+  AwaitQueued(0);
+  return !(failed_.load(std::memory_order_acquire) && ThreadFailed());
+}
+
+// Building a block takes a third of the time of writing it, so the ring is mostly full and the
+// run mostly waits: once it is full, the run waits until half of it is written. A processor of
+// a virtual machine that went idle may take longer to wake than half a ring takes to write, so
+// a wait polls the other side's count a while before it sleeps. It polls without the mutex: a
+// poller that took it would make the other side sleep on it.
+void BlockWriter::AwaitQueued(std::size_t queued) {
+  const auto done = [this, queued] {
+    return handedCount_.load(std::memory_order_relaxed) - writtenCount_.load() <= queued;
+  };
+  if (Poll(done)) {
+    return;
   }
   std::unique_lock<std::mutex> lock(mutex_);
-  Await(lock, [this] { return handed_ == nullptr; });
-  return !ThreadFailed();
+  runSleeps_.store(true);
+  written_.wait(lock, done);
+  runSleeps_.store(false);
+}
+
+void BlockWriter::Wake(const std::atomic<bool>& sleeps, std::condition_variable& wake) {
+  // The count that the sleeper waits for was stored before this load, and the sleeper stores
+  // its flag before it reads the count under the mutex: one of the two sees the other.
+  if (sleeps.load()) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    wake.notify_one();
+  }
 }
 
 bool BlockWriter::ThreadFailed() {
@@ -98,34 +136,39 @@ bool BlockWriter::ThreadFailed() {
     error_ = nullptr;
     std::rethrow_exception(error);
   }
-  return failed_;
+  return true;
 }
 
 void BlockWriter::WriteHandedBlocks() {
-  std::unique_lock<std::mutex> lock(mutex_);
+  const auto handed = [this] {
+    return writtenCount_.load(std::memory_order_relaxed) != handedCount_.load() || stopping_.load();
+  };
   for (;;) {
-    Await(lock, [this] { return handed_ != nullptr || stopping_; });
-    if (handed_ == nullptr) {
-      return;
+    if (!Poll(handed)) {
+      std::unique_lock<std::mutex> lock(mutex_);
+      threadSleeps_.store(true);
+      handed_.wait(lock, handed);
+      threadSleeps_.store(false);
     }
-    Block* block = handed_;
-    OutputSink* out = failed_ ? nullptr : out_;
-    lock.unlock();
-    bool written = false;
-    std::exception_ptr error;
-    try {
-      written = out != nullptr && out->Write(block->bytes, block->used);
-    } catch (...) {
-      error = std::current_exception();
+    const std::size_t written = writtenCount_.load(std::memory_order_relaxed);
+    if (written == handedCount_.load()) {
+      return;  // stopping, with every block written
+    }
+    Block* block = &blocks_[written % kBlocks];
+    if (!failed_.load(std::memory_order_relaxed)) {
+      bool ok = false;
+      try {
+        ok = out_->Write(block->bytes, block->used);
+      } catch (...) {
+        error_ = std::current_exception();
+      }
+      if (!ok) {
+        failed_.store(true, std::memory_order_release);
+      }
     }
     block->used = 0;
-    lock.lock();
-    failed_ = failed_ || !written;
-    if (error && !error_) {
-      error_ = error;
-    }
-    handed_ = nullptr;
-    changed_.notify_all();
+    writtenCount_.store(written + 1);
+    Wake(runSleeps_, written_);
   }
 }
 

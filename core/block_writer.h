@@ -1,6 +1,7 @@
 #ifndef LEDGER_CORE_BLOCK_WRITER_H_
 #define LEDGER_CORE_BLOCK_WRITER_H_
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <exception>
@@ -13,12 +14,13 @@
 namespace ledger {
 
 // Records built in place and handed to their file a block at a time, in one write each. For an
-// output whose writes wait on the system, a thread of the writer's own writes each full block
-// while the run builds the next one in a second block; otherwise each block is written as it
-// fills. Either way the blocks reach the file in order, and after a failed write no other.
+// output whose writes wait on the system, a thread of the writer's own writes the blocks from a
+// ring while the run fills the next ones; otherwise each block is written as it fills. Either
+// way the blocks reach the file in order, and after a failed write no other.
 class BlockWriter {
  public:
-  static constexpr std::size_t kRecordsPerBlock = 256;  // 128 KiB
+  static constexpr std::size_t kRecordsPerBlock = 128;  // 64 KiB
+  static constexpr std::size_t kBlocks = 8;             // 512 KiB in all
 
   BlockWriter() = default;
   BlockWriter(const BlockWriter&) = delete;
@@ -39,7 +41,7 @@ class BlockWriter {
   }
 
   // Hands the kept records on to the file; false once a write has failed. With a thread, the
-  // block is written while the next one fills, and a failure shows at a later hand-off; what the
+  // block is written while the next ones fill, and a failure shows at a later hand-off; what the
   // thread met while writing is thrown again here.
   bool HandOn();
 
@@ -56,27 +58,33 @@ class BlockWriter {
     std::size_t used = 0;
   };
 
-  // Waits with the mutex held until `done()`, polling for a while before sleeping.
-  template <class Done>
-  void Await(std::unique_lock<std::mutex>& lock, Done done);
-  // Whether a write of the thread failed; throws what it met. Called with the mutex held and no
-  // block handed on.
+  // Whether a write of the thread failed; throws what it met. Called on the run's thread with
+  // every block handed on seen as written or passed over.
   bool ThreadFailed();
+  // Waits until at most `queued` blocks wait to be written.
+  void AwaitQueued(std::size_t queued);
   // The thread: writes each block handed on, until stopped with none left.
   void WriteHandedBlocks();
+  // Wakes the side that sleeps on `wake` when `sleeps` says it does.
+  void Wake(const std::atomic<bool>& sleeps, std::condition_variable& wake);
 
-  Block blocks_[2];
+  Block blocks_[kBlocks];
   Block* filling_ = &blocks_[0];
-  OutputSink* out_ = nullptr;
-  bool threaded_ = false;  // the blocks of out_ go through the thread
+  OutputSink* out_ = nullptr;  // set only while no block waits to be written
+  bool threaded_ = false;      // the blocks of out_ go through the thread
   std::thread thread_;
+  // Blocks are handed on and written in ring order: block i % kBlocks is the i-th. Each count
+  // has one writer, and the other side reads it without a lock; the mutex is only for sleeping.
+  std::atomic<std::size_t> handedCount_{0};
+  std::atomic<std::size_t> writtenCount_{0};  // written, or passed over after a failure
+  std::atomic<bool> stopping_{false};
+  std::atomic<bool> runSleeps_{false};
+  std::atomic<bool> threadSleeps_{false};
   std::mutex mutex_;
-  std::condition_variable changed_;
-  // Guarded by mutex_ while the thread runs.
-  Block* handed_ = nullptr;  // the block the thread writes, if any
-  bool failed_ = false;      // a write to out_ failed: nothing more goes to it
-  bool stopping_ = false;
-  std::exception_ptr error_;  // what a write threw, for the run's thread
+  std::condition_variable handed_;   // the thread sleeps here until a block is handed on
+  std::condition_variable written_;  // the run sleeps here until blocks are written
+  std::atomic<bool> failed_{false};  // a write to out_ failed: nothing more goes to it
+  std::exception_ptr error_;         // what a write threw, set before failed_, for the run's thread
 };
 
 }  // namespace ledger
