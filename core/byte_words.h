@@ -26,16 +26,53 @@ inline std::uint64_t MarkBytes(std::uint64_t word, unsigned char byte) {
   return ~(((x & kLow7) + kLow7) | x | kLow7);
 }
 
-// The first `byte` in [p, end), or end.
+// The first `byte` in [p, end), or end. Emscripten's memchr reads four bytes a step, and reading
+// eight is twice as quick there; elsewhere the C library's is quicker still.
 inline const char* Find(const char* p, const char* end, char byte) {
-#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+#if defined(__EMSCRIPTEN__)
   for (; end - p >= 8; p += 8) {
     if (const std::uint64_t marks = MarkBytes(Load(p), static_cast<unsigned char>(byte))) {
       return p + __builtin_ctzll(marks) / 8;
     }
   }
-#endif
   while (p < end && *p != byte) {
+    ++p;
+  }
+  return p;
+#else
+  const void* found = std::memchr(p, byte, static_cast<std::size_t>(end - p));
+  return found != nullptr ? static_cast<const char*>(found) : end;
+#endif
+}
+
+// How many bytes in [p, end) are `byte`.
+inline std::size_t Count(const char* p, const char* end, char byte) {
+  std::size_t count = 0;
+#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  for (; end - p >= 8; p += 8) {
+    count += static_cast<std::size_t>(
+        __builtin_popcountll(MarkBytes(Load(p), static_cast<unsigned char>(byte))));
+  }
+#endif
+  for (; p < end; ++p) {
+    count += *p == byte;
+  }
+  return count;
+}
+
+// The first byte in [p, end) that is `a` or `b`, or end: one pass where two searches would scan
+// the bytes before the first of them twice.
+inline const char* FindEither(const char* p, const char* end, char a, char b) {
+#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  for (; end - p >= 8; p += 8) {
+    const std::uint64_t word = Load(p);
+    if (const std::uint64_t marks = MarkBytes(word, static_cast<unsigned char>(a)) |
+                                    MarkBytes(word, static_cast<unsigned char>(b))) {
+      return p + __builtin_ctzll(marks) / 8;
+    }
+  }
+#endif
+  while (p < end && *p != a && *p != b) {
     ++p;
   }
   return p;

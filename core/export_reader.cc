@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "core/byte_words.h"
+
 namespace ledger {
 namespace {
 
@@ -31,8 +33,9 @@ bool ExportReader::Fill() {
     return false;
   }
   // Ctrl-Z ends the input: nothing from it on is ever read.
-  if (const void* stop = std::memchr(buffer_, kCtrlZ, len_)) {
-    len_ = static_cast<std::size_t>(static_cast<const char*>(stop) - buffer_);
+  const char* stop = byte_words::Find(buffer_, buffer_ + len_, kCtrlZ);
+  if (stop != buffer_ + len_) {
+    len_ = static_cast<std::size_t>(stop - buffer_);
     ended_ = true;
   }
   return len_ > 0;
@@ -52,14 +55,21 @@ bool ExportReader::NextByte(char& byte) {
 
 bool ExportReader::TakeWholeLine(ExportLine& line) {
   const char* start = buffer_ + pos_;
-  const void* lf = std::memchr(start, '\n', len_ - pos_);
-  if (lf == nullptr) {
+  const char* const stop = buffer_ + len_;
+  // Lines hold no NUL but in damaged exports: the line feed is usually the first of the two.
+  const char* lf = byte_words::FindEither(start, stop, '\n', '\0');
+  const char* nul = nullptr;
+  if (lf != stop && *lf == '\0') {
+    nul = lf;
+    lf = static_cast<const char*>(std::memchr(nul, '\n', static_cast<std::size_t>(stop - nul)));
+  }
+  if (lf == nullptr || lf == stop) {
     return false;
   }
-  const std::size_t end = static_cast<std::size_t>(static_cast<const char*>(lf) - start);
+  const std::size_t end = static_cast<std::size_t>(lf - start);
   std::size_t size = end > 0 && start[end - 1] == '\r' ? end - 1 : end;
-  if (const void* nul = std::memchr(start, '\0', size)) {
-    size = static_cast<std::size_t>(static_cast<const char*>(nul) - start);
+  if (nul != nullptr) {
+    size = static_cast<std::size_t>(nul - start);
     line.hasNul = true;
   }
   line.text = std::string_view(start, size);
@@ -183,16 +193,9 @@ ReadResult ExportReader::Next(ExportLine& line) {
 }
 
 std::size_t CountExportLines(std::string_view bytes) {
-  const void* stop = std::memchr(bytes.data(), kCtrlZ, bytes.size());
-  const char* end = stop != nullptr ? static_cast<const char*>(stop) : bytes.data() + bytes.size();
-  std::size_t lines = 1;
-  for (const char* at = bytes.data();
-       (at = static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)))) !=
-       nullptr;
-       ++at) {
-    ++lines;
-  }
-  return lines;
+  const char* begin = bytes.data();
+  const char* end = byte_words::Find(begin, begin + bytes.size(), kCtrlZ);
+  return 1 + byte_words::Count(begin, end, '\n');
 }
 
 ScoutsSectionLine ClassifyScoutsSectionLine(std::string_view text) {
