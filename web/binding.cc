@@ -15,6 +15,7 @@
 #include <string_view>
 #include <utility>
 
+#include "core/byte_words.h"
 #include "core/convert_memory.h"
 #include "core/convert_run.h"
 #include "core/export_check.h"
@@ -78,21 +79,34 @@ class KeepNotice : public ledger::NoticeSink {
 };
 
 // The CRC-32 (of ZIP and PNG) of what is fed to it, eight bytes a step: the page's archive of
-// the outputs needs each file's, and the outputs pass here once as they are written.
+// the outputs needs each file's, and the outputs pass here once as they are written. Most of a
+// record is zero bytes, in a few runs: a run of zero words is stepped over at once, by a table
+// for each power of two of its length.
 class Crc32 {
  public:
   void Add(const unsigned char* data, std::size_t size) {
-    const auto& t = Tables::Get().t;
+    const Tables& tables = Tables::Get();
+    const auto& t = tables.t;
     std::uint32_t crc = ~crc_;
+    std::size_t zeros = 0;  // zero words met and not yet stepped over
     for (; size >= 8; size -= 8, data += 8) {
       std::uint32_t low, high;
       std::memcpy(&low, data, 4);
       std::memcpy(&high, data + 4, 4);
+      if ((low | high) == 0) {
+        ++zeros;
+        continue;
+      }
+      if (zeros > 0) {
+        crc = tables.SkipZeroWords(crc, zeros);
+        zeros = 0;
+      }
       low ^= crc;
       crc = t[7][low & 0xff] ^ t[6][(low >> 8) & 0xff] ^ t[5][(low >> 16) & 0xff] ^
             t[4][low >> 24] ^ t[3][high & 0xff] ^ t[2][(high >> 8) & 0xff] ^
             t[1][(high >> 16) & 0xff] ^ t[0][high >> 24];
     }
+    crc = tables.SkipZeroWords(crc, zeros);
     for (; size > 0; --size) {
       crc = t[0][(crc ^ *data++) & 0xff] ^ (crc >> 8);
     }
@@ -101,9 +115,14 @@ class Crc32 {
   std::uint32_t value() const { return crc_; }
 
  private:
-  // t[0] steps one byte; t[k] steps a byte followed by k zero bytes.
+  static constexpr int kLevels = 8;  // runs of up to 255 zero words in one step of each level
+
   struct Tables {
+    // t[0] steps one byte; t[k] steps a byte followed by k zero bytes.
     std::uint32_t t[8][256];
+    // zero[j][k][b]: what 2^j zero words make of a register holding byte b at byte k.
+    std::uint32_t zero[kLevels][4][256];
+
     Tables() {
       for (std::uint32_t n = 0; n < 256; ++n) {
         std::uint32_t c = n;
@@ -117,6 +136,35 @@ class Crc32 {
           t[k][n] = t[0][t[k - 1][n] & 0xff] ^ (t[k - 1][n] >> 8);
         }
       }
+      // One zero word steps each register byte k through t[7 - k]; twice as many zero words are
+      // the level below applied twice.
+      for (int k = 0; k < 4; ++k) {
+        std::memcpy(zero[0][k], t[7 - k], sizeof zero[0][k]);
+      }
+      for (int j = 1; j < kLevels; ++j) {
+        for (int k = 0; k < 4; ++k) {
+          for (std::uint32_t b = 0; b < 256; ++b) {
+            zero[j][k][b] = Apply(j - 1, Apply(j - 1, b << (8 * k)));
+          }
+        }
+      }
+    }
+    std::uint32_t Apply(int level, std::uint32_t crc) const {
+      const auto& z = zero[level];
+      return z[0][crc & 0xff] ^ z[1][(crc >> 8) & 0xff] ^ z[2][(crc >> 16) & 0xff] ^
+             z[3][crc >> 24];
+    }
+    // The register after `words` zero words.
+    std::uint32_t SkipZeroWords(std::uint32_t crc, std::size_t words) const {
+      for (; words >= (std::size_t{1} << kLevels); words -= std::size_t{1} << (kLevels - 1)) {
+        crc = Apply(kLevels - 1, crc);
+      }
+      for (int j = 0; words != 0; ++j, words >>= 1) {
+        if (words & 1) {
+          crc = Apply(j, crc);
+        }
+      }
+      return crc;
     }
     static const Tables& Get() {
       static const Tables tables;
@@ -168,20 +216,16 @@ class CallbackReceiver final : public ledger::OutputReceiver {
   Crc32 crcs_[kOutputs];
 };
 
-// Copies a field's `size` bytes, at most 99: word by word, then byte by byte, as a call to
-// memcpy for each short field would cost more than the copy. Returns whether a byte past ASCII
-// was among them.
-__attribute__((no_builtin("memcpy"))) bool CopyField(unsigned char* to, const char* from,
-                                                     std::size_t size) {
+// Whether a byte of [p, p + size) is past ASCII, eight bytes a step.
+bool HasBytePastAscii(const unsigned char* p, std::size_t size) {
   std::uint64_t seen = 0;
-  for (; size >= 8; size -= 8, to += 8, from += 8) {
+  for (; size >= 8; size -= 8, p += 8) {
     std::uint64_t word;
-    __builtin_memcpy(&word, from, 8);
-    __builtin_memcpy(to, &word, 8);
+    std::memcpy(&word, p, 8);
     seen |= word;
   }
   for (; size > 0; --size) {
-    seen |= * to++ = static_cast<unsigned char>(*from++);
+    seen |= *p++;
   }
   return (seen & 0x8080808080808080u) != 0;
 }
@@ -344,6 +388,9 @@ struct SectionParts {
     std::fill(std::begin(columnOf), std::end(columnOf), -1);
     for (int c = 0; c < stored.count; ++c) {
       columnOf[stored.at[c].field] = c;
+      if (stored.at[c].room == 0) {
+        flagColumn = c;
+      }
     }
   }
   // Takes room for `lines` members, as PreviewBytes counts it.
@@ -375,6 +422,7 @@ struct SectionParts {
 
   const ledger::StoredFields& stored;
   int columnOf[ledger::kMaxFields];  // the column of each field, -1 for one not stored
+  int flagColumn = -1;               // the adult flag's column, whose cell holds its word
   Part<std::uint32_t> lines;
   Part<std::uint32_t> cellAt;
   Part<unsigned char> lengths;
@@ -410,35 +458,41 @@ class PreviewBuilder : public ledger::CheckListener {
     }
     SectionParts& parts = PartsOf(kind);
     const ledger::StoredFields& stored = parts.stored;
-    std::string_view values[ledger::kMaxFields];
-    std::size_t bytes = 0;
-    for (int c = 0; c < stored.count; ++c) {
-      values[c] = fields.field[stored.at[c].field];
-      if (stored.at[c].room == 0) {
-        values[c] = ledger::AdultFlagWord(values[c]);
-      }
-      bytes += values[c].size();
-    }
     std::uint32_t* lineAt = parts.lines.Take(1);
     std::uint32_t* cellAt = parts.cellAt.Take(1);
-    const std::size_t cellsAt = cells_.size();
-    unsigned char* cell = cells_.Take(bytes);
     rowAt_ = parts.keeps.size();
     unsigned char* lengths = parts.lengths.Take(stored.count);
     unsigned char* keeps = parts.keeps.Take(stored.count);
     memberCut_ = false;
-    if (!lineAt || !cellAt || !cell || !lengths || !keeps) {
+    if (!lineAt || !cellAt || !lengths || !keeps) {
+      return;
+    }
+    std::string_view values[ledger::kMaxFields];
+    std::size_t bytes = 0;
+    for (int c = 0; c < stored.count; ++c) {
+      values[c] = c == parts.flagColumn ? ledger::AdultFlagWord(fields.field[stored.at[c].field])
+                                        : fields.field[stored.at[c].field];
+      lengths[c] = keeps[c] = static_cast<unsigned char>(values[c].size());
+      bytes += values[c].size();
+    }
+    const std::size_t cellsAt = cells_.size();
+    unsigned char* const cells = cells_.Take(bytes);
+    if (!cells) {
       return;
     }
     *lineAt = static_cast<std::uint32_t>(line);
     *cellAt = static_cast<std::uint32_t>(cellsAt);
+    unsigned char* cell = cells;
     for (int c = 0; c < stored.count; ++c) {
-      const std::size_t n = values[c].size();
-      if (CopyField(cell, values[c].data(), n) && IsMultiByteUtf8(values[c])) {
-        ++utf8_;
+      ledger::byte_words::CopyShort(reinterpret_cast<char*>(cell), values[c].data(),
+                                    values[c].size());
+      cell += values[c].size();
+    }
+    // Text past ASCII is rare: only then is each field read again.
+    if (HasBytePastAscii(cells, bytes)) {
+      for (int c = 0; c < stored.count; ++c) {
+        utf8_ += IsMultiByteUtf8(values[c]);
       }
-      cell += n;
-      lengths[c] = keeps[c] = static_cast<unsigned char>(n);
     }
   }
 

@@ -96,6 +96,13 @@ async function main() {
   // The first scout's first field opens the first record, zero-filled to its width of 15.
   assert.strictEqual(converted.outputs[1].subarray(0, 15).toString('latin1'), 'S-1001' + '\0'.repeat(9));
   assert.deepStrictEqual(converted.crcs, converted.outputs.map(crc32), 'each output\'s CRC-32');
+  // Empty members make records of zero bytes only: runs of zero words longer than a record,
+  // across the pieces the outputs are handed over in.
+  const blank = run(module, Buffer.from('LedgerExport\r\nScouts\r\nS-1\r\n' + '\r\n'.repeat(1100) +
+    'S-2\tPark\r\nAdults\r\n' + '\r\n'.repeat(3) + 'A-1\r\n'));
+  assert.ok(blank.completed);
+  assert.deepStrictEqual(blank.outputs.map((o) => o.length), [15, 512 * 1102, 512 * 4]);
+  assert.deepStrictEqual(blank.crcs, blank.outputs.map(crc32), 'the CRC-32 over runs of zero words');
   assert.strictEqual(converted.notice.reason, '');
 
   // Refused exports give the invalid-format notice, with the reason the core gives; a run after
