@@ -45,6 +45,7 @@ let zip = null;  // {heads, tail, url} of the archive of the files offered now, 
 let saved = new Set();  // the names of the offered files saved one by one
 let current = null;  // the file being converted
 let shown = null;  // the preview on the page now: readPreview's result
+let runs = 0;  // the runs started, so that a preview drawn late is that of the last run
 
 function describeBytes(bytes) {
   if (bytes >= 1024 * 1024 * 1024) return (bytes / (1024 * 1024 * 1024)).toFixed(1) + ' GiB';
@@ -377,20 +378,23 @@ function finishRun(file, started, result) {
     });
     return;
   }
-  if (result.completed) {
-    offer(result.files, result.zip);
-    if (result.preview) showPreview(result.preview);
-  }
+  if (result.completed) offer(result.files, result.zip);
   // What the dialog says: after a completed run, that the files are to be saved; for a file that
   // is no export, why, as the command says it, and what to do.
   let paragraphs = result.notice.message.split('\n\n');
   if (result.completed) paragraphs = [CONVERTED_TEXT, SAVE_FIRST];
   if (result.notice.reason) paragraphs.push(file.name + ': ' + result.notice.reason + '.', EXPORT_AGAIN);
-  // The notice follows in a task of its own: after a large run, offering the files, drawing the
-  // preview and laying out the dialog would otherwise hold the page for their sum at once.
+  // The notice follows in a task of its own, and the preview is drawn behind it once it has been
+  // painted: after a large run, laying out the preview's tables takes longer than the rest of the
+  // page, and would otherwise hold the notice back.
+  const run = runs;
   setTimeout(() => {
     setRunning(false, file.name + (result.completed ? ' was converted in ' + seconds + ' s.' : ' was not converted.'));
     showNotice(result.notice, paragraphs);
+    if (!result.completed || !result.preview) return;
+    requestAnimationFrame(() => setTimeout(() => {
+      if (run === runs) showPreview(result.preview);
+    }, 0));
   }, 0);
 }
 
@@ -415,6 +419,7 @@ function startRun(file) {
   }
   clearOffer();
   clearPreview();
+  ++runs;
   const started = performance.now();
   current = file;
   setRunning(true, 'Converting ' + file.name + '…');
