@@ -61,23 +61,26 @@ void BlockWriter::Begin(OutputSink& out) {
     }
   }
   threaded_ = thread_.joinable() && out.WritesWait();
+  // Without a thread the ring is one block: fewer, larger writes.
+  filling_ = threaded_ ? handedCount_.load() % kBlocks : 0;
+  limit_ = threaded_ ? kBlockBytes : sizeof bytes_;
 }
 
 bool BlockWriter::HandOn() {
   if (!threaded_) {
-    if (filling_->used > 0) {
-      if (!failed_.load() && !out_->Write(filling_->bytes, filling_->used)) {
+    if (used_[0] > 0) {
+      if (!failed_.load() && !out_->Write(bytes_, used_[0])) {
         failed_.store(true);
       }
-      filling_->used = 0;
+      used_[0] = 0;
     }
     return !failed_.load();
   }
   if (failed_.load(std::memory_order_acquire) && ThreadFailed()) {
-    filling_->used = 0;
+    used_[filling_] = 0;
     return false;
   }
-  if (filling_->used == 0) {
+  if (used_[filling_] == 0) {
     return true;
   }
   const std::size_t handed = handedCount_.load(std::memory_order_relaxed) + 1;
@@ -87,7 +90,7 @@ bool BlockWriter::HandOn() {
   if (handed - writtenCount_.load(std::memory_order_acquire) == kBlocks) {
     AwaitQueued(kBlocks / 2);
   }
-  filling_ = &blocks_[handed % kBlocks];
+  filling_ = handed % kBlocks;
   return true;
 }
 
@@ -154,11 +157,11 @@ void BlockWriter::WriteHandedBlocks() {
     if (written == handedCount_.load()) {
       return;  // stopping, with every block written
     }
-    Block* block = &blocks_[written % kBlocks];
+    const std::size_t block = written % kBlocks;
     if (!failed_.load(std::memory_order_relaxed)) {
       bool ok = false;
       try {
-        ok = out_->Write(block->bytes, block->used);
+        ok = out_->Write(bytes_ + block * kBlockBytes, used_[block]);
       } catch (...) {
         error_ = std::current_exception();
       }
@@ -166,7 +169,7 @@ void BlockWriter::WriteHandedBlocks() {
         failed_.store(true, std::memory_order_release);
       }
     }
-    block->used = 0;
+    used_[block] = 0;
     writtenCount_.store(written + 1);
     Wake(runSleeps_, written_);
   }

@@ -15,8 +15,8 @@ namespace ledger {
 
 // Records built in place and handed to their file a block at a time, in one write each. For an
 // output whose writes wait on the system, a thread of the writer's own writes the blocks from a
-// ring while the run fills the next ones; otherwise each block is written as it fills. Either
-// way the blocks reach the file in order, and after a failed write no other.
+// ring while the run fills the next ones; otherwise the whole ring is one block, written as it
+// fills. Either way the blocks reach the file in order, and after a failed write no other.
 class BlockWriter {
  public:
   static constexpr std::size_t kRecordsPerBlock = 128;  // 64 KiB
@@ -32,12 +32,12 @@ class BlockWriter {
   void Begin(OutputSink& out);
 
   // Where the next record is built.
-  unsigned char* Next() { return filling_->bytes + filling_->used; }
+  unsigned char* Next() { return bytes_ + filling_ * kBlockBytes + used_[filling_]; }
 
   // Keeps the record built at Next(); true when the block is full.
   bool Keep() {
-    filling_->used += kRecordSize;
-    return filling_->used == sizeof filling_->bytes;
+    used_[filling_] += kRecordSize;
+    return used_[filling_] == limit_;
   }
 
   // Hands the kept records on to the file; false once a write has failed. With a thread, the
@@ -53,10 +53,7 @@ class BlockWriter {
   bool Written();
 
  private:
-  struct Block {
-    unsigned char bytes[kRecordsPerBlock * kRecordSize];
-    std::size_t used = 0;
-  };
+  static constexpr std::size_t kBlockBytes = kRecordsPerBlock * kRecordSize;
 
   // Whether a write of the thread failed; throws what it met. Called on the run's thread with
   // every block handed on seen as written or passed over.
@@ -68,10 +65,12 @@ class BlockWriter {
   // Wakes the side that sleeps on `wake` when `sleeps` says it does.
   void Wake(const std::atomic<bool>& sleeps, std::condition_variable& wake);
 
-  Block blocks_[kBlocks];
-  Block* filling_ = &blocks_[0];
-  OutputSink* out_ = nullptr;  // set only while no block waits to be written
-  bool threaded_ = false;      // the blocks of out_ go through the thread
+  unsigned char bytes_[kBlocks * kBlockBytes];
+  std::size_t used_[kBlocks] = {};   // the bytes kept in each block
+  std::size_t filling_ = 0;          // the block being filled
+  std::size_t limit_ = kBlockBytes;  // the bytes a block holds: the whole ring without a thread
+  OutputSink* out_ = nullptr;        // set only while no block waits to be written
+  bool threaded_ = false;            // the blocks of out_ go through the thread
   std::thread thread_;
   // Blocks are handed on and written in ring order: block i % kBlocks is the i-th. Each count
   // has one writer, and the other side reads it without a lock; the mutex is only for sleeping.
