@@ -45,21 +45,6 @@ inline const char* Find(const char* p, const char* end, char byte) {
 #endif
 }
 
-// How many bytes in [p, end) are `byte`.
-inline std::size_t Count(const char* p, const char* end, char byte) {
-  std::size_t count = 0;
-#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  for (; end - p >= 8; p += 8) {
-    count += static_cast<std::size_t>(
-        __builtin_popcountll(MarkBytes(Load(p), static_cast<unsigned char>(byte))));
-  }
-#endif
-  for (; p < end; ++p) {
-    count += *p == byte;
-  }
-  return count;
-}
-
 // The first byte in [p, end) that is `a` or `b`, or end: one pass where two searches would scan
 // the bytes before the first of them twice.
 inline const char* FindEither(const char* p, const char* end, char a, char b) {

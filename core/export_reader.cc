@@ -1,5 +1,6 @@
 #include "core/export_reader.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "core/byte_words.h"
@@ -192,10 +193,45 @@ ReadResult ExportReader::Next(ExportLine& line) {
   return ReadResult::kLine;
 }
 
+namespace {
+
+// Adds the line feeds of [p, end) before the first Ctrl-Z to `lines`; true when it met one. A
+// chunk a call: V8 runs a WebAssembly function in its first, quick-to-make code until the
+// function is called again, so one call over the whole export would never run optimised there.
+[[gnu::noinline]] bool CountLinesOfChunk(const char* p, const char* end, std::size_t& lines) {
+#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  for (; end - p >= 8; p += 8) {
+    const std::uint64_t word = byte_words::Load(p);
+    const std::uint64_t feeds = byte_words::MarkBytes(word, '\n');
+    if (const std::uint64_t stop = byte_words::MarkBytes(word, kCtrlZ)) {
+      // The marks of the bytes before the first Ctrl-Z lie below its own.
+      lines += static_cast<std::size_t>(__builtin_popcountll(feeds & ((stop & (0 - stop)) - 1)));
+      return true;
+    }
+    lines += static_cast<std::size_t>(__builtin_popcountll(feeds));
+  }
+#endif
+  for (; p < end; ++p) {
+    if (*p == kCtrlZ) {
+      return true;
+    }
+    lines += *p == '\n';
+  }
+  return false;
+}
+
+}  // namespace
+
 std::size_t CountExportLines(std::string_view bytes) {
-  const char* begin = bytes.data();
-  const char* end = byte_words::Find(begin, begin + bytes.size(), kCtrlZ);
-  return 1 + byte_words::Count(begin, end, '\n');
+  constexpr std::size_t kChunk = 64 * 1024;
+  std::size_t lines = 1;
+  for (std::size_t at = 0; at < bytes.size(); at += kChunk) {
+    const std::size_t size = bytes.size() - at < kChunk ? bytes.size() - at : kChunk;
+    if (CountLinesOfChunk(bytes.data() + at, bytes.data() + at + size, lines)) {
+      break;
+    }
+  }
+  return lines;
 }
 
 ScoutsSectionLine ClassifyScoutsSectionLine(std::string_view text) {

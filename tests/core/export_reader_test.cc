@@ -95,6 +95,32 @@ TEST(ExportReaderTest, CtrlZEndsTheInput) {
   EXPECT_EQ((Lines{{"a\r", false, false}}), ReadAll("a\r\x1A\n"));
 }
 
+// The lines counted as the reader reads them: one more than the LFs before the first Ctrl-Z,
+// wherever it falls in a word of eight bytes or a 64 KiB chunk of the count.
+TEST(ExportReaderTest, CountExportLinesStopsAtCtrlZ) {
+  std::string text;
+  for (std::size_t i = 0; text.size() < 70000; ++i) {
+    text += std::string(i % 13, 'x') + (i % 3 == 0 ? "\r\n" : "\n");
+  }
+  const auto reference = [](const std::string& bytes) {
+    const std::string read = bytes.substr(0, bytes.find('\x1A'));
+    return 1 + static_cast<std::size_t>(std::count(read.begin(), read.end(), '\n'));
+  };
+  EXPECT_EQ(CountExportLines(""), 1u);
+  EXPECT_EQ(CountExportLines(text), reference(text));
+  std::vector<std::size_t> stops = {65535, 65536, 65537, text.size() - 1};
+  for (std::size_t at = 0; at < 24; ++at) {
+    stops.push_back(at);
+  }
+  for (std::size_t at : stops) {
+    for (const char* stop : {"\x1A", "\n\x1A\n"}) {
+      std::string bytes = text;
+      bytes.replace(at, std::char_traits<char>::length(stop), stop);
+      EXPECT_EQ(CountExportLines(bytes), reference(bytes)) << "Ctrl-Z at " << at;
+    }
+  }
+}
+
 TEST(ExportReaderTest, NulEndsTheTextButNotTheLine) {
   EXPECT_EQ((Lines{{"ab", true, true}, {"x", true, false}}),
             ReadAll(std::string("ab\0cd\tef\nx\n", 11)));
