@@ -45,10 +45,11 @@ inline const char* Find(const char* p, const char* end, char byte) {
 #endif
 }
 
-// The first byte in [p, end) that is `a` or `b`, or end: one pass where two searches would scan
-// the bytes before the first of them twice.
+// The first byte in [p, end) that is `a` or `b`, or end. Under Emscripten one pass of eight
+// bytes a step; elsewhere the C library's memchr for `a`, then for `b` before it, which is
+// quicker still.
 inline const char* FindEither(const char* p, const char* end, char a, char b) {
-#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+#if defined(__EMSCRIPTEN__)
   for (; end - p >= 8; p += 8) {
     const std::uint64_t word = Load(p);
     if (const std::uint64_t marks = MarkBytes(word, static_cast<unsigned char>(a)) |
@@ -56,11 +57,14 @@ inline const char* FindEither(const char* p, const char* end, char a, char b) {
       return p + __builtin_ctzll(marks) / 8;
     }
   }
-#endif
   while (p < end && *p != a && *p != b) {
     ++p;
   }
   return p;
+#else
+  const char* first = Find(p, end, a);
+  return Find(p, first, b);
+#endif
 }
 
 // Copies `n` bytes with a few overlapping word moves, never touching dst[n] or beyond.
