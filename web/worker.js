@@ -83,11 +83,37 @@ function loadModule() {
   return modulePromise;
 }
 
+// The bytes a read asks for, where the browser lets the reader choose.
+const READ_BYTES = 4 * 1024 * 1024;
+
+// A reader of `file` that fills a buffer of READ_BYTES a read where the browser can (a chunk of
+// its own size is a few dozen KiB, and each costs a turn of the event loop), else one that takes
+// the browser's chunks: read() gives the next chunk.
+function chunkReader(file) {
+  const stream = file.stream();
+  let reader;
+  try {
+    reader = stream.getReader({mode: 'byob'});
+  } catch (error) {
+    const plain = stream.getReader();
+    return {read: () => plain.read()};
+  }
+  let buffer = new ArrayBuffer(READ_BYTES);
+  return {
+    async read() {
+      const result = await reader.read(new Uint8Array(buffer));
+      // The buffer read into comes back in the view, as the one to read into next.
+      if (result.value) buffer = result.value.buffer;
+      return result;
+    },
+  };
+}
+
 // Reads `file` straight into the module's memory at `at`, a chunk at a time: holding the whole
 // file in an ArrayBuffer first would touch its size in memory once more.
 async function readInto(file, module, at) {
   const end = at + file.size;
-  const reader = file.stream().getReader();
+  const reader = chunkReader(file);
   for (;;) {
     const {done, value} = await reader.read();
     if (done) break;
