@@ -69,14 +69,14 @@ void BlockWriter::Begin(OutputSink& out) {
 bool BlockWriter::HandOn() {
   if (!threaded_) {
     if (used_[0] > 0) {
-      if (!failed_.load() && !out_->Write(bytes_, used_[0])) {
+      if (!WriteFailed() && !out_->Write(bytes_, used_[0])) {
         failed_.store(true);
       }
       used_[0] = 0;
     }
-    return !failed_.load();
+    return !WriteFailed();
   }
-  if (failed_.load(std::memory_order_acquire) && ThreadFailed()) {
+  if (WriteFailed()) {
     used_[filling_] = 0;
     return false;
   }
@@ -99,11 +99,10 @@ bool BlockWriter::Finish() {
 }
 
 bool BlockWriter::Written() {
-  if (!threaded_) {
-    return !failed_.load();
+  if (threaded_) {
+    AwaitQueued(0);
   }
-  AwaitQueued(0);
-  return !(failed_.load(std::memory_order_acquire) && ThreadFailed());
+  return !WriteFailed();
 }
 
 // Building a block takes a third of the time of writing it, so the ring is mostly full and the
@@ -133,7 +132,11 @@ void BlockWriter::Wake(const std::atomic<bool>& sleeps, std::condition_variable&
   }
 }
 
-bool BlockWriter::ThreadFailed() {
+bool BlockWriter::WriteFailed() {
+  // The thread sets error_ before failed_, and touches neither after.
+  if (!failed_.load(std::memory_order_acquire)) {
+    return false;
+  }
   if (error_) {
     std::exception_ptr error = error_;
     error_ = nullptr;

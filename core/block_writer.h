@@ -55,9 +55,9 @@ class BlockWriter {
  private:
   static constexpr std::size_t kBlockBytes = kRecordsPerBlock * kRecordSize;
 
-  // Whether a write of the thread failed; throws what it met. Called on the run's thread with
-  // every block handed on seen as written or passed over.
-  bool ThreadFailed();
+  // Whether a write to out_ failed; throws again what a write of the thread threw. Called on the
+  // run's thread.
+  bool WriteFailed();
   // Waits until at most `queued` blocks wait to be written.
   void AwaitQueued(std::size_t queued);
   // The thread: writes each block handed on, until stopped with none left.
