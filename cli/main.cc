@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "cli/escape.h"
 #include "cli/windows_console.h"
 #include "core/convert_export.h"
 #include "core/export_check.h"
@@ -54,30 +55,6 @@ void Print(std::FILE* stream, const std::string& text) {
   std::fflush(stream);
 }
 
-// `text` with bytes below 0x20, and 0x7F, as C escapes (\n, \t, \r, else \xhh); others unchanged.
-std::string EscapeControlBytes(const std::string& text) {
-  static constexpr char kHexDigits[] = "0123456789abcdef";
-  std::string escaped;
-  escaped.reserve(text.size());
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '\n') {
-      escaped += "\\n";
-    } else if (c == '\t') {
-      escaped += "\\t";
-    } else if (c == '\r') {
-      escaped += "\\r";
-    } else if (byte < 0x20 || byte == 0x7F) {
-      escaped += "\\x";
-      escaped += kHexDigits[byte >> 4];
-      escaped += kHexDigits[byte & 0xF];
-    } else {
-      escaped += c;
-    }
-  }
-  return escaped;
-}
-
 int UsageError() {
   std::fputs(kUsage, stderr);
   return 2;
@@ -92,12 +69,13 @@ int Failure(const std::optional<ledger::Notice>& notice, const char* given = nul
     return 1;
   }
   // A name is printed so that its bytes cannot break the line or forge another one.
-  const std::string text = ledger::NamesAFile(notice->code) ? EscapeControlBytes(notice->path)
-                                                            : ledger::SentenceOf(notice->code);
+  const std::string text = ledger::NamesAFile(notice->code)
+                               ? ledger::EscapeForTerminal(notice->path)
+                               : ledger::SentenceOf(notice->code);
   Print(stderr, "ledger-convert: " + std::string(notice->caption()) + ": " + text + "\n");
   if (notice->fault != ledger::FormatFault::kNone && given != nullptr) {
-    Print(stderr,
-          EscapeControlBytes(given) + ":1: " + ledger::FormatFaultText(notice->fault) + "\n");
+    Print(stderr, ledger::EscapeForTerminal(given) +
+                      ":1: " + ledger::FormatFaultText(notice->fault) + "\n");
   }
   return 1;
 }
@@ -130,7 +108,7 @@ void InstallSignalHandlers() {
 // Prints each cut field as the check finds it.
 class CutPrinter : public ledger::CheckListener {
  public:
-  explicit CutPrinter(const char* path) : path_(EscapeControlBytes(path)) {}
+  explicit CutPrinter(const char* path) : path_(ledger::EscapeForTerminal(path)) {}
   void OnCut(ledger::MemberKind kind, std::size_t number, const ledger::CutField& cut) override {
     std::printf("%s:%zu: %s %zu: field %d keeps %zu of its %zu bytes\n", path_.c_str(), cut.line,
                 kind == ledger::MemberKind::kScout ? "scout" : "adult", number, cut.field,

@@ -184,7 +184,13 @@ TEST(CliTest, NamesArePrintedWithTheirControlBytesEscaped) {
        "x\\n\\x1b[32mledger-convert: File successfully converted."},
       {"tab\there\rcr", "tab\\there\\rcr"},
       {"\x01\x1f\x7f", "\\x01\\x1f\\x7f"},
-      {"back\\slash caf\xc3\xa9 ~\x80\xff", "back\\slash caf\xc3\xa9 ~\x80\xff"},
+      {"back\\slash caf\xc3\xa9 ~\xa0\xff", "back\\slash caf\xc3\xa9 ~\xa0\xff"},
+      // C1 as a stray byte and as U+009B, and the bidirectional override and isolate.
+      {"a\x9b[2Jb\xc2\x9b"
+       "c\xe2\x80\xae"
+       "d\xe2\x81\xa6"
+       "e\xe2\x80\x8e",
+       "a\\x9b[2Jb\\xc2\\x9bc\\xe2\\x80\\xaed\\xe2\\x81\\xa6e\\xe2\\x80\\x8e"},
   };
   for (const auto& [name, printed] : names) {
     SCOPED_TRACE(::testing::PrintToString(name));
