@@ -74,7 +74,6 @@ class RecordWriter final : public MemberListener {
 
   bool OnSectionStart(MemberKind kind) override {
     output_.emplace(files_, FileOf(kind));
-    kind_ = kind;
     OutputSink* out = output_->Create();
     if (out == nullptr) {
       return Report(sink_, NoticeCode::kCreateFailed, files_.OutputName(FileOf(kind)));
@@ -98,7 +97,7 @@ class RecordWriter final : public MemberListener {
   }
 
   bool OnSectionEnd(MemberKind kind) override {
-    if (!blocks_->Finish()) {
+    if (!blocks_->HandOn()) {
       return Report(sink_, NoticeCode::kWriteFailed, files_.OutputName(FileOf(kind)));
     }
     // An export changed while it was read may have given part of its old members and part of
@@ -113,23 +112,13 @@ class RecordWriter final : public MemberListener {
     return alongside_ == nullptr || alongside_->OnSectionEnd(kind);
   }
 
-  // Whether every record handed on so far was written, for a failure met between hand-offs:
-  // when one was not, that failure came first, and its notice is shown.
-  bool WrittenSoFar() {
-    if (output_.has_value() && !blocks_->Written()) {
-      return Report(sink_, NoticeCode::kWriteFailed, files_.OutputName(FileOf(kind_)));
-    }
-    return true;
-  }
-
  private:
   RunFiles& files_;
   ByteSource& input_;
   NoticeSink& sink_;
   MemberListener* alongside_;
-  MemberKind kind_ = MemberKind::kScout;
   std::optional<PendingOutput> output_;
-  // Gone before the output, which is then no longer written.
+  // On the heap: half a megabyte is too much for a thread's stack.
   std::unique_ptr<BlockWriter> blocks_ = std::make_unique<BlockWriter>();
 };
 
@@ -165,7 +154,7 @@ bool ConvertFiles(RunFiles& files, NoticeSink& sink, MemberListener* alongside) 
       sink.Show(Notice{NoticeCode::kInvalidFormat, std::string(), fault});
       return false;
     case WalkEnd::kReadFailed:
-      return writer.WrittenSoFar() && Report(sink, NoticeCode::kReadFailed, files.ExportName());
+      return Report(sink, NoticeCode::kReadFailed, files.ExportName());
     case WalkEnd::kStopped:
       break;
   }

@@ -11,9 +11,6 @@ class OutputSink {
   virtual ~OutputSink() = default;
   // Appends `size` bytes; false when they did not all go out.
   virtual bool Write(const void* data, std::size_t size) = 0;
-  // Whether a write waits on the system, as a file's does: a run then hands its blocks to a
-  // thread of their own and builds the next records meanwhile. Called on the run's thread.
-  virtual bool WritesWait() const { return false; }
 };
 
 }  // namespace ledger

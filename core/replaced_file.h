@@ -30,7 +30,6 @@ class ReplacedFile final : public OutputSink {
   void DisableBuffering() { stream_.DisableBuffering(); }
 
   bool Write(const void* data, std::size_t size) override { return stream_.Write(data, size); }
-  bool WritesWait() const override { return true; }
 
   // Flushes the new version to the disk and puts it in place; false, with the old file as it
   // was, on failure.
