@@ -31,6 +31,9 @@ const [CONVERTED_TEXT, ...IMPORT_TEXT] = NOTICES.converted.message.split('\n\n')
 // What the dialog says after a completed run, after the core's sentence: saving comes first.
 const SAVE_FIRST = 'Now save the files below, with “Download all” or one by one, into the folder ' +
     'from which your ledger program imports.';
+// What the page says once "Download all" has saved the archive, before how to import.
+const UNPACK_TEXT = 'Unpack ledger-import.zip into the folder from which your ledger program imports, ' +
+    'replacing the files there.';
 // The advice under the reason a file is no export.
 const EXPORT_AGAIN = 'Please export it again from the web program, and choose that file here ' +
     'without opening it in another program first.';
@@ -85,9 +88,10 @@ function clearOffer() {
   importNext.textContent = '';
 }
 
-// Once the files are saved, whichever way, the page says how to import them.
-function markSaved() {
-  importNext.textContent = IMPORT_TEXT.join(' ');
+// Once the files are saved, whichever way, the page says how to import them; after the archive,
+// first where to unpack it.
+function markSaved(archive = false) {
+  importNext.textContent = (archive ? [UNPACK_TEXT, ...IMPORT_TEXT] : IMPORT_TEXT).join(' ');
 }
 
 // A file's Blob, made from the worker's pieces when it is first asked for: making one copies its
@@ -122,7 +126,7 @@ function readyLink(link, holder, make) {
 }
 
 readyLink(downloadAll, () => zip, zipBlob);
-downloadAll.addEventListener('click', markSaved);
+downloadAll.addEventListener('click', () => markSaved(true));
 
 function offer(files, archive) {
   offered = files.map(({name, pieces}) => ({name, pieces, size: pieces.reduce((total, piece) => total + piece.byteLength, 0)}));

@@ -18,39 +18,57 @@ function tellProgress(share) {
   self.postMessage({progress: share});
 }
 
-// The archive "Download all" saves: the outputs stored (not compressed) at its root, dated
-// 1980-01-01 00:00 so that the same files always make the same bytes. The page puts each file's
-// bytes after its header: {heads: [ArrayBuffer], tail: ArrayBuffer}; null when the outputs pass
-// what an archive without the 64-bit extension can hold.
-const ZIP_DATE = (0 << 9) | (1 << 5) | 1;
-function zipParts(names, sizes, crcs) {
+// The archive "Download all" saves: the outputs stored (not compressed) at its root, dated `date`
+// (a Date, the conversion's moment: the archive is made for one user then, not reproduced). The
+// page puts each file's bytes after its header: {heads: [ArrayBuffer], tail: ArrayBuffer}; null
+// when the outputs pass what an archive without the 64-bit extension can hold.
+// Each entry carries the date twice: in DOS's fields, in local time to the even second, which
+// every unpacker reads; and in the extended timestamp field (0x5455) as UTC seconds, for the
+// unpackers that read it, so that the files keep their moment across time zones.
+const EXTRA_BYTES = 9;
+function zipParts(names, sizes, crcs, date) {
+  // DOS dates run from 1980 to 2107: a clock outside them gives the nearest end.
+  const year = Math.min(Math.max(date.getFullYear(), 1980), 2107);
+  const dosDate = ((year - 1980) << 9) | ((date.getMonth() + 1) << 5) | date.getDate();
+  const dosTime = (date.getHours() << 11) | (date.getMinutes() << 5) | (date.getSeconds() >> 1);
+  const seconds = Math.floor(date.getTime() / 1000) >>> 0;
   const heads = [];
   const central = [];
   let offset = 0;
   names.forEach((name, i) => {
     const nameBytes = new TextEncoder().encode(name);
-    const head = new DataView(new ArrayBuffer(30 + nameBytes.length));
-    const entry = new DataView(new ArrayBuffer(46 + nameBytes.length));
+    const head = new DataView(new ArrayBuffer(30 + nameBytes.length + EXTRA_BYTES));
+    const entry = new DataView(new ArrayBuffer(46 + nameBytes.length + EXTRA_BYTES));
     // The fields the local header and the central directory's entry share, from `at` in each.
     const common = (view, at) => {
       view.setUint16(at, 10, true);  // version 1.0 needed to extract
       view.setUint16(at + 2, 0, true);  // no flags
       view.setUint16(at + 4, 0, true);  // stored
-      view.setUint16(at + 6, 0, true);  // 00:00
-      view.setUint16(at + 8, ZIP_DATE, true);
+      view.setUint16(at + 6, dosTime, true);
+      view.setUint16(at + 8, dosDate, true);
       view.setUint32(at + 10, crcs[i], true);
       view.setUint32(at + 14, sizes[i], true);  // stored: as large as the file
       view.setUint32(at + 18, sizes[i], true);
       view.setUint16(at + 22, nameBytes.length, true);
+      view.setUint16(at + 24, EXTRA_BYTES, true);
+    };
+    // The extended timestamp after the name: the modification time alone (flag bit 0).
+    const extra = (view, at) => {
+      view.setUint16(at, 0x5455, true);
+      view.setUint16(at + 2, 5, true);
+      view.setUint8(at + 4, 1);
+      view.setUint32(at + 5, seconds, true);
     };
     head.setUint32(0, 0x04034b50, true);
     common(head, 4);
     new Uint8Array(head.buffer).set(nameBytes, 30);
+    extra(head, 30 + nameBytes.length);
     entry.setUint32(0, 0x02014b50, true);
     entry.setUint16(4, 10, true);  // made by version 1.0, MS-DOS
     common(entry, 6);
     entry.setUint32(42, offset, true);
     new Uint8Array(entry.buffer).set(nameBytes, 46);
+    extra(entry, 46 + nameBytes.length);
     heads.push(head.buffer);
     central.push(new Uint8Array(entry.buffer));
     offset += head.byteLength + sizes[i];
@@ -183,7 +201,7 @@ async function convert(file, limit) {
     if (run.completed) {
       files = names.map((name, i) => ({name, pieces: pieces[i]}));
       const sizes = pieces.map((parts) => parts.reduce((total, piece) => total + piece.byteLength, 0));
-      zip = zipParts(names, sizes, run.crcs);
+      zip = zipParts(names, sizes, run.crcs, new Date());
     }
   } finally {
     module._free(input);

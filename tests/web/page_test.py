@@ -9,6 +9,7 @@ Exits 77 (skipped) when the site or axe-core is missing, unless LEDGER_WEB_REQUI
 """
 import argparse
 import base64
+import datetime
 import functools
 import http.server
 import io
@@ -17,6 +18,7 @@ import os
 import re
 import shutil
 import subprocess
+import struct
 import sys
 import tempfile
 import threading
@@ -24,6 +26,7 @@ import time
 import unittest
 import xml.etree.ElementTree as ElementTree
 import zipfile
+import zoneinfo
 
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
@@ -41,6 +44,12 @@ SAVE_FIRST = ("Now save the files below, with “Download all” or one by one, 
               " which your ledger program imports.")
 EXPORT_AGAIN = ("Please export it again from the web program, and choose that file here without"
                 " opening it in another program first.")
+# What the page says after "Download all", before the import sentence.
+UNPACK = ("Unpack ledger-import.zip into the folder from which your ledger program imports,"
+          " replacing the files there.")
+# The browser's time zone: far from UTC and off by a quarter hour, so that the archive's dates
+# tell local time from UTC.
+TIME_ZONE = "Asia/Kathmandu"
 NOT_THE_HEADER = 'line 1 is not "LedgerExport"'
 
 
@@ -98,7 +107,8 @@ class PageTest(unittest.TestCase):
                      "--user-data-dir=" + os.path.join(cls.work, "profile")]:
             options.add_argument(flag)
         options.set_capability("goog:loggingPrefs", {"performance": "ALL"})
-        cls.driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+        service = Service("/usr/bin/chromedriver", env=dict(os.environ, TZ=TIME_ZONE))
+        cls.driver = webdriver.Chrome(service=service, options=options)
         cls.driver.set_script_timeout(120)
         with open(ARGS.axe, encoding="utf-8") as f:
             cls.axe = f.read()
@@ -120,6 +130,7 @@ class PageTest(unittest.TestCase):
     def open(self, url):
         self.driver.get_log("performance")  # forget the requests and messages of earlier pages
         self.driver.get_log("browser")
+        self.opened_at = int(time.time())
         self.driver.get(url)
         WebDriverWait(self.driver, 10).until(
             lambda d: d.execute_script("return document.readyState") == "complete")
@@ -168,19 +179,27 @@ class PageTest(unittest.TestCase):
 
     def download_archive(self):
         """Downloads ledger-import.zip with "Download all": returns {name: bytes} of its members,
-        after checking that they are stored at its root, dated 1980-01-01 00:00."""
+        after checking that they are stored at its root, dated at the conversion's moment: in
+        local time in the DOS fields, in UTC seconds in the extended timestamp of each local
+        header and central directory entry."""
         folder = tempfile.mkdtemp(dir=self.work)
         self.driver.execute_cdp_cmd("Browser.setDownloadBehavior",
                                     {"behavior": "allow", "downloadPath": folder})
         link = self.driver.find_element(By.ID, "download-all")
         self.assertEqual(link.get_attribute("download"), "ledger-import.zip")
         path = os.path.join(folder, "ledger-import.zip")
+        def wait(seconds, done):
+            deadline = time.time() + seconds
+            while time.time() < deadline and not done():
+                time.sleep(0.1)
+            return done()
+
         for _ in range(2):  # a click that starts no download is made once more, as below
             link.click()
-            deadline = time.time() + 15
-            while time.time() < deadline and not os.path.exists(path):
-                time.sleep(0.1)
-            if os.path.exists(path):
+            # The browser may lay down the archive's name empty before its .crdownload file, and
+            # fill it only when the download ends.
+            if wait(15, lambda: os.listdir(folder)):
+                wait(30, lambda: os.listdir(folder) == ["ledger-import.zip"])
                 break
         self.assertEqual(os.listdir(folder), ["ledger-import.zip"])
         with open(path, "rb") as f:
@@ -189,9 +208,23 @@ class PageTest(unittest.TestCase):
             self.assertIsNone(archive.testzip())
             infos = archive.infolist()
             self.assertEqual([i.filename for i in infos], NAMES)
+            stamps = set()
             for info in infos:
-                self.assertEqual((info.compress_type, info.date_time), (zipfile.ZIP_STORED, (1980, 1, 1, 0, 0, 0)))
-            return {info.filename: archive.read(info) for info in infos}
+                self.assertEqual(info.compress_type, zipfile.ZIP_STORED)
+                name_length, extra_length = struct.unpack_from("<HH", data, info.header_offset + 26)
+                local_extra = data[info.header_offset + 30 + name_length:][:extra_length]
+                self.assertEqual((len(info.extra), local_extra), (9, info.extra), info.filename)
+                header_id, size, flags, seconds = struct.unpack("<HHBI", info.extra)
+                self.assertEqual((header_id, size, flags), (0x5455, 5, 1), info.filename)
+                stamps.add((info.date_time, seconds))
+            files = {info.filename: archive.read(info) for info in infos}
+        # One moment for all: the conversion's, after the page opened and before now.
+        [(date_time, seconds)] = stamps
+        self.assertTrue(self.opened_at <= seconds <= time.time(), (self.opened_at, seconds))
+        # The DOS fields are that moment in the browser's local time, to the even second.
+        local = datetime.datetime.fromtimestamp(seconds, zoneinfo.ZoneInfo(TIME_ZONE))
+        self.assertEqual(date_time, local.timetuple()[:5] + (local.second & ~1,))
+        return files
 
     def download_all(self, before_last=None):
         """Clicks the three single links; calls before_last() before the last one."""
@@ -268,7 +301,7 @@ class PageTest(unittest.TestCase):
             self.assertEqual(self.import_text(), "", name)
             if archive:
                 self.assertEqual(self.download_archive(), files, name)
-                self.assertEqual(self.import_text(), " ".join(paragraphs[1:]), name)
+                self.assertEqual(self.import_text(), " ".join([UNPACK] + paragraphs[1:]), name)
             downloaded = self.download_all(
                 None if archive else lambda: self.assertEqual(self.import_text(), "", name))
             self.assertEqual(self.import_text(), " ".join(paragraphs[1:]), name)
