@@ -333,18 +333,27 @@ for (const id of ['scouts', 'adults']) {
   }
 }
 
+// During a run the keyboard is on Cancel, taken from "Choose…" before that is disabled under it.
+// Cancel is focusable from the run's start but shows only with the bar, so that a quick run does
+// not flicker.
 function setRunning(on, message) {
   running = on;
+  clearTimeout(progressTimer);
+  progress.hidden = true;
+  progress.value = 0;
+  cancelButton.hidden = !on;
+  cancelButton.classList.toggle('pending', on);
+  if (on) {
+    cancelButton.focus();
+    progressTimer = setTimeout(() => {
+      progress.hidden = false;
+      cancelButton.classList.remove('pending');
+    }, PROGRESS_DELAY_MS);
+  }
   chooseButton.disabled = on;
   document.getElementById('page').setAttribute('aria-busy', on ? 'true' : 'false');
   statusLine.textContent = message;
   busyLine.textContent = '';
-  clearTimeout(progressTimer);
-  progress.hidden = cancelButton.hidden = true;
-  progress.value = 0;
-  if (on) {
-    progressTimer = setTimeout(() => { progress.hidden = cancelButton.hidden = false; }, PROGRESS_DELAY_MS);
-  }
 }
 
 // `needs` is what the run would hold besides the file, as the module counts it (null when the
@@ -456,7 +465,7 @@ function startRun(file) {
 }
 
 // Stops the run at once: its worker goes, with whatever it held, and a fresh one is made ready.
-cancelButton.addEventListener('click', () => {
+function cancelRun() {
   if (!running || !current) return;
   const file = current;
   current = null;
@@ -468,6 +477,14 @@ cancelButton.addEventListener('click', () => {
   readyWorker();
   setRunning(false, file.name + ' was not converted: the conversion was cancelled. No file was written.');
   chooseButton.focus();
+}
+
+cancelButton.addEventListener('click', cancelRun);
+// Escape cancels a run wherever the focus is.
+document.addEventListener('keydown', (event) => {
+  if (event.key !== 'Escape' || !running) return;
+  event.preventDefault();
+  cancelRun();
 });
 
 readyWorker();

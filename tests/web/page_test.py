@@ -461,39 +461,50 @@ class PageTest(unittest.TestCase):
         self.assertEqual(self.download_all(), files)
 
         # Cancel ends a run at once, with no links left, and the page converts again at once. A
-        # file dropped during the run is not taken, and the page says so. (An export four times
-        # as large, so that the run outlasts the steps below.)
+        # file dropped during the run is not taken, and the page says so. During the run the
+        # keyboard is on Cancel, and Escape cancels as a click does; then the keyboard goes back
+        # to the main button. (An export four times as large, so that the run outlasts the steps
+        # below.)
         big_path = self.write_export("big.txt", big + big[len(b"LedgerExport\r\nScouts\r\n"):] * 3)
-        self.choose(big_path)
-        self.assertEqual(self.driver.execute_async_script("""
-            const done = arguments[arguments.length - 1];
-            const poll = setInterval(() => {
-              const progress = document.getElementById('progress');
-              if (document.getElementById('notice').open || progress.value > 0) {
-                clearInterval(poll);
-                done([progress.value > 0, document.getElementById('notice').open]);
-              }
-            }, 5);"""), [True, False])
-        self.driver.execute_script("""
-            const data = new DataTransfer();
-            data.items.add(new File(['LedgerExport'], 'other.txt'));
-            document.dispatchEvent(new DragEvent('drop', {dataTransfer: data, bubbles: true, cancelable: true}));""")
-        busy = "A conversion is under way: %s was not taken. Wait for it to end, or cancel it, then choose the file again."
-        self.assertEqual(self.driver.find_element(By.ID, "busy").text, busy % "other.txt")
-        self.choose(self.write_export("chosen.txt", b"LedgerExport\r\n"))
-        self.assertEqual(self.driver.find_element(By.ID, "busy").text, busy % "chosen.txt")
         cancel = self.driver.find_element(By.ID, "cancel")
-        WebDriverWait(self.driver, 5).until(lambda d: cancel.is_displayed())
-        started = time.time()
-        cancel.click()
-        WebDriverWait(self.driver, 1).until(lambda d: not d.find_element(By.ID, "choose").get_attribute("disabled"))
-        self.assertLess(time.time() - started, 1)
-        self.assertEqual(self.driver.find_element(By.ID, "status").text,
-                         "big.txt was not converted: the conversion was cancelled. No file was written.")
-        self.assertEqual((self.offered_links(), self.driver.find_element(By.ID, "busy").text), ([], ""))
-        self.assertFalse(self.driver.find_element(By.ID, "results").is_displayed())
-        self.assertFalse(self.driver.find_element(By.ID, "preview").is_displayed())
-        self.assertFalse(cancel.is_displayed())
+        busy = "A conversion is under way: %s was not taken. Wait for it to end, or cancel it, then choose the file again."
+        for way in ("click", "Escape"):
+            with self.subTest(cancel=way):
+                self.choose(big_path)
+                self.assertEqual(self.driver.execute_async_script("""
+                    const done = arguments[arguments.length - 1];
+                    const poll = setInterval(() => {
+                      const progress = document.getElementById('progress');
+                      if (document.getElementById('notice').open || progress.value > 0) {
+                        clearInterval(poll);
+                        done([progress.value > 0, document.getElementById('notice').open,
+                              document.activeElement.id]);
+                      }
+                    }, 5);"""), [True, False, "cancel"])
+                self.driver.execute_script("""
+                    const data = new DataTransfer();
+                    data.items.add(new File(['LedgerExport'], 'other.txt'));
+                    document.dispatchEvent(new DragEvent('drop', {dataTransfer: data, bubbles: true, cancelable: true}));""")
+                self.assertEqual(self.driver.find_element(By.ID, "busy").text, busy % "other.txt")
+                self.choose(self.write_export("chosen.txt", b"LedgerExport\r\n"))
+                self.assertEqual(self.driver.find_element(By.ID, "busy").text, busy % "chosen.txt")
+                WebDriverWait(self.driver, 5).until(lambda d: cancel.is_displayed())
+                self.assertEqual(self.driver.switch_to.active_element.get_attribute("id"), "cancel")
+                started = time.time()
+                if way == "click":
+                    cancel.click()
+                else:
+                    self.driver.switch_to.active_element.send_keys(Keys.ESCAPE)
+                WebDriverWait(self.driver, 1).until(
+                    lambda d: not d.find_element(By.ID, "choose").get_attribute("disabled"))
+                self.assertLess(time.time() - started, 1)
+                self.assertEqual(self.driver.find_element(By.ID, "status").text,
+                                 "big.txt was not converted: the conversion was cancelled. No file was written.")
+                self.assertEqual((self.offered_links(), self.driver.find_element(By.ID, "busy").text), ([], ""))
+                self.assertFalse(self.driver.find_element(By.ID, "results").is_displayed())
+                self.assertFalse(self.driver.find_element(By.ID, "preview").is_displayed())
+                self.assertFalse(cancel.is_displayed())
+                self.assertEqual(self.driver.switch_to.active_element.get_attribute("id"), "choose")
         with open(ARGS.example, "rb") as f:
             self.check_run("Ledger.txt", f.read())
         self.assert_no_console_errors()
