@@ -47,6 +47,7 @@ EXPORT_AGAIN = ("Please export it again from the web program, and choose that fi
 # What the page says after "Download all", before the import sentence.
 UNPACK = ("Unpack ledger-import.zip into the folder from which your ledger program imports,"
           " replacing the files there.")
+OFFLINE = "It works offline once opened, and it can be installed as an app."
 # The browser's time zone: far from UTC and off by a quarter hour, so that the archive's dates
 # tell local time from UTC.
 TIME_ZONE = "Asia/Kathmandu"
@@ -695,6 +696,50 @@ class PageTest(unittest.TestCase):
             sizes.append(icon["sizes"])
         self.assertEqual(sorted(sizes), ["192x192", "512x512"])
         self.assert_same_origin(url)
+        self.assert_no_console_errors()
+
+    def test_install_button_follows_the_browsers_offer(self):
+        """The quiet line under the privacy sentence, and the Install button only while the
+        browser offers to install the page (here a stand-in for its beforeinstallprompt: opened
+        from a file, the page has no manifest, and the browser offers nothing of its own)."""
+        self.open(self.origins()[0][1])
+        line = self.driver.find_element(By.CSS_SELECTOR, ".privacy + p")
+        self.assertEqual(line.text, OFFLINE)
+        install = self.driver.find_element(By.ID, "install")
+        self.assertFalse(install.is_displayed())
+        offer = """
+            window.prompts = 0;
+            const offer = new Event('beforeinstallprompt', {cancelable: true});
+            offer.prompt = async () => { window.prompts++; };
+            offer.userChoice = new Promise((resolve) => { window.choose = resolve; });
+            window.dispatchEvent(offer);
+            return offer.defaultPrevented;"""
+        self.assertTrue(self.driver.execute_script(offer))
+        self.assertTrue(install.is_displayed())
+        self.driver.execute_script(self.axe)
+        run_axe = "axe.run(document).then((r) => arguments[arguments.length - 1](r.violations))"
+        for scheme in ("light", "dark"):
+            self.driver.execute_cdp_cmd("Emulation.setEmulatedMedia", {
+                "features": [{"name": "prefers-color-scheme", "value": scheme}]})
+            try:
+                self.assertEqual(self.driver.execute_async_script(run_axe), [], scheme)
+            finally:
+                self.driver.execute_cdp_cmd("Emulation.setEmulatedMedia", {"features": []})
+        # From the keyboard: the browser's prompt, once however often pressed; the button stays
+        # until the user has chosen, then goes, and the keyboard goes on to the main button.
+        install.send_keys(Keys.ENTER)
+        WebDriverWait(self.driver, 5).until(lambda d: d.execute_script("return window.prompts") == 1)
+        install.send_keys(Keys.ENTER)
+        self.assertTrue(install.is_displayed())
+        self.driver.execute_script("window.choose({outcome: 'dismissed', platform: ''});")
+        WebDriverWait(self.driver, 5).until(lambda d: not install.is_displayed())
+        self.assertEqual(self.driver.execute_script("return window.prompts"), 1)
+        self.assertEqual(self.driver.switch_to.active_element.get_attribute("id"), "choose")
+        # Offered again, then installed another way (the browser's own menu): the button goes.
+        self.assertTrue(self.driver.execute_script(offer))
+        self.assertTrue(install.is_displayed())
+        self.driver.execute_script("window.dispatchEvent(new Event('appinstalled'));")
+        self.assertFalse(install.is_displayed())
         self.assert_no_console_errors()
 
     def test_page_converts_offline_and_takes_a_new_build(self):
