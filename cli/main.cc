@@ -8,12 +8,12 @@
 #include <optional>
 #include <string>
 
+#include "cleanup/temp_cleanup.h"
 #include "cli/escape.h"
 #include "cli/windows_console.h"
 #include "core/convert_export.h"
 #include "core/export_check.h"
 #include "core/notice.h"
-#include "shell/temp_cleanup.h"
 
 namespace {
 

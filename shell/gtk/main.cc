@@ -4,8 +4,8 @@
 
 #include <csignal>
 
+#include "cleanup/temp_cleanup.h"
 #include "shell/gtk/gtk_shell.h"
-#include "shell/temp_cleanup.h"
 
 namespace {
 

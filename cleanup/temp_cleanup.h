@@ -1,5 +1,5 @@
-#ifndef LEDGER_SHELL_TEMP_CLEANUP_H_
-#define LEDGER_SHELL_TEMP_CLEANUP_H_
+#ifndef LEDGER_CLEANUP_TEMP_CLEANUP_H_
+#define LEDGER_CLEANUP_TEMP_CLEANUP_H_
 
 #include "core/temp_files.h"
 
@@ -12,4 +12,4 @@ void RemoveTempFilesOnInterrupt(TempFileList& temps);
 
 }  // namespace ledger
 
-#endif  // LEDGER_SHELL_TEMP_CLEANUP_H_
+#endif  // LEDGER_CLEANUP_TEMP_CLEANUP_H_

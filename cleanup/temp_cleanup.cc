@@ -1,4 +1,4 @@
-#include "shell/temp_cleanup.h"
+#include "cleanup/temp_cleanup.h"
 
 #include <csignal>
 
