@@ -1,5 +1,6 @@
 // ledger-convert: the conversion for scripts and headless machines.
 
+#include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -60,6 +61,12 @@ int UsageError() {
   return 2;
 }
 
+// An option the command does not know: named, then the usage.
+int UnknownOption(const char* option) {
+  Print(stderr, "ledger-convert: unknown option " + ledger::EscapeForTerminal(option) + "\n");
+  return UsageError();
+}
+
 // Prints a failed run's notice on standard error, then, for a file that is no export, the reason
 // as "GIVEN:1: REASON" with the export's name as the user gave it; returns the exit status.
 int Failure(const std::optional<ledger::Notice>& notice, const char* given = nullptr) {
@@ -73,6 +80,11 @@ int Failure(const std::optional<ledger::Notice>& notice, const char* given = nul
                                ? ledger::EscapeForTerminal(notice->path)
                                : ledger::SentenceOf(notice->code);
   Print(stderr, "ledger-convert: " + std::string(notice->caption()) + ": " + text + "\n");
+  // Then why, as "PATH: REASON", where the run or the system knows.
+  const std::string reason = ledger::ReasonOf(*notice);
+  if (ledger::NamesAFile(notice->code) && !reason.empty()) {
+    Print(stderr, ledger::EscapeForTerminal(notice->path + ": " + reason) + "\n");
+  }
   if (notice->fault != ledger::FormatFault::kNone && given != nullptr) {
     Print(stderr, ledger::EscapeForTerminal(given) +
                       ":1: " + ledger::FormatFaultText(notice->fault) + "\n");
@@ -170,9 +182,9 @@ int Run(int argc, char** argv) {
       std::fputs("ledger-convert " LEDGER_VERSION "\n", stdout);
       return 0;
     }
-    return UsageError();
+    return UnknownOption(argv[1]);
   } else if (check && argc - first == 1 && argv[first][0] == '-' && argv[first][1] != '\0') {
-    return UsageError();
+    return UnknownOption(argv[first]);
   }
   if (argc - first != 1 || argv[first][0] == '\0') {
     return UsageError();  // an empty name names no file
@@ -185,6 +197,10 @@ int Run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   const ledger::ConsoleOutputCodePage console;
+#ifdef LC_MESSAGES
+  // The system's reasons for a failure in the user's language; nothing else follows the locale.
+  std::setlocale(LC_MESSAGES, "");
+#endif
   InstallSignalHandlers();
   try {
     return Run(argc, argv);

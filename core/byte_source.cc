@@ -1,5 +1,6 @@
 #include "core/byte_source.h"
 
+#include <cerrno>
 #include <cstring>
 
 #ifdef _WIN32
@@ -27,6 +28,12 @@ bool FileSource::ReadStamp(Stamp& stamp) const {
   stamp.size = (static_cast<unsigned long long>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
   stamp.modified = static_cast<long long>(info.ftLastWriteTime.dwHighDateTime);
   stamp.modifiedPart = static_cast<long long>(info.ftLastWriteTime.dwLowDateTime);
+  // The change time, which a rewrite moves whatever times it puts back; not every file system
+  // keeps it, and the size and write time are then all there is.
+  FILE_BASIC_INFO basic;
+  if (GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic)) {
+    stamp.changed = static_cast<long long>(basic.ChangeTime.QuadPart);
+  }
 #else
   struct stat info;
   if (::fstat(fileno(stream_), &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -34,16 +41,26 @@ bool FileSource::ReadStamp(Stamp& stamp) const {
   }
   stamp.size = static_cast<unsigned long long>(info.st_size);
   stamp.modified = static_cast<long long>(info.st_mtime);
+  stamp.changed = static_cast<long long>(info.st_ctime);
 #ifdef __linux__
   stamp.modifiedPart = static_cast<long long>(info.st_mtim.tv_nsec);
+  stamp.changedPart = static_cast<long long>(info.st_ctim.tv_nsec);
 #endif
 #endif
   return true;
 }
 
 std::size_t FileSource::Read(char* data, std::size_t size) {
+  errno = 0;
   const std::size_t n = std::fread(data, 1, size, stream_);
   read_ += n;
+  if (n < size && error_ == 0 && std::ferror(stream_) != 0) {
+#ifdef _WIN32
+    error_ = static_cast<int>(GetLastError());
+#else
+    error_ = errno;
+#endif
+  }
   if (n < size && regular_ && std::feof(stream_) != 0 && read_ != opened_.size) {
     cut_ = true;
   }
@@ -56,8 +73,10 @@ bool FileSource::Failed() const {
 
 bool FileSource::Changed() const {
   Stamp now;
-  return regular_ && (!ReadStamp(now) || now.size != opened_.size ||
-                      now.modified != opened_.modified || now.modifiedPart != opened_.modifiedPart);
+  return regular_ &&
+         (!ReadStamp(now) || now.size != opened_.size || now.modified != opened_.modified ||
+          now.modifiedPart != opened_.modifiedPart || now.changed != opened_.changed ||
+          now.changedPart != opened_.changedPart);
 }
 
 std::size_t MemorySource::Read(char* data, std::size_t size) {

@@ -3,7 +3,10 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+
 #include "core/same_file.h"
+#include "core/system_error.h"
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
@@ -17,29 +20,48 @@ namespace ledger {
 namespace {
 
 // Opens the export for reading; with `regularOnly`, anything but a regular file is refused, and
-// the open itself never waits for a FIFO's writer.
-bool OpenExportStream(const std::string& path, bool regularOnly, FileStream& input) {
+// the open itself never waits for a FIFO's writer. False, with the reason in `problem`, when it
+// cannot be opened.
+bool OpenExportStream(const std::string& path, bool regularOnly, FileStream& input,
+                      FileProblem& problem) {
+  const FileProblem notRegular{FileFault::kNotRegularFile, 0, std::string()};
 #ifdef _WIN32
   if (!input.Open(path, "rb")) {
+    problem = SystemProblem(LastSystemError());
     return false;
   }
   const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(input.get())));
   BY_HANDLE_FILE_INFORMATION info;
-  return !regularOnly ||
-         (GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info) &&
-          (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0);
+  if (regularOnly &&
+      (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info) ||
+       (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)) {
+    problem = notRegular;
+    return false;
+  }
+  return true;
 #else
   if (!regularOnly) {
-    return input.Open(path, "rb");
+    if (!input.Open(path, "rb")) {
+      problem = SystemProblem(errno);
+      return false;
+    }
+    return true;
   }
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
+    problem = SystemProblem(errno);
     return false;
   }
   struct stat info;
   const int flags = ::fcntl(fd, F_GETFL);
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || flags == -1 ||
-      ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1 || !input.Adopt(::fdopen(fd, "rb"))) {
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    problem = S_ISREG(info.st_mode) ? SystemProblem(errno) : notRegular;
+    ::close(fd);
+    return false;
+  }
+  if (flags == -1 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1 ||
+      !input.Adopt(::fdopen(fd, "rb"))) {
+    problem = SystemProblem(errno);
     ::close(fd);
     return false;
   }
@@ -56,12 +78,38 @@ ExportFiles::ExportFiles(const std::string& exportPath, const PathStyle& style, 
       source_(source),
       outputs_{ReplacedFile(temps), ReplacedFile(temps), ReplacedFile(temps)} {}
 
+bool ExportFiles::CheckOutputs(OutputFile& refused) {
+  const OutputFile outputs[] = {OutputFile::kVersion, OutputFile::kScouts, OutputFile::kAdults};
+  // The export first, then each output, by the name the run gives it and by the file that
+  // writing it replaces, which a dangling link names before it exists.
+  std::string names[4] = {exportPath_};
+  std::string targets[4] = {exportPath_};
+  for (OutputFile file : outputs) {
+    const int i = static_cast<int>(file) + 1;
+    refused = file;
+    names[i] = OutputName(file);
+    if (!InspectOutput(names[i], targets[i], refusal_)) {
+      return false;
+    }
+    // A run that wrote over the file it reads would destroy it before reading it; outputs that
+    // are one file would end as whichever was written last.
+    for (int earlier = exportPath_.empty() ? 1 : 0; earlier < i; ++earlier) {
+      if (targets[earlier] == targets[i] || SameFile(names[earlier], names[i])) {
+        refusal_ = FileProblem{FileFault::kSameFile, 0, names[earlier]};
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+FileProblem ExportFiles::Problem(OutputFile file) const {
+  return refusal_.fault != FileFault::kNone ? refusal_ : outputs_[static_cast<int>(file)].problem();
+}
+
 OutputSink* ExportFiles::Create(OutputFile file) {
-  const std::string path = OutputName(file);
-  // The run never writes over the file it reads: an export that is itself one of the outputs
-  // would be destroyed before it is read.
   ReplacedFile& output = Output(file);
-  if (SameFile(path, exportPath_) || !output.Open(path)) {
+  if (!output.Open(OutputName(file))) {
     return nullptr;
   }
   if (file != OutputFile::kVersion) {
@@ -70,8 +118,16 @@ OutputSink* ExportFiles::Create(OutputFile file) {
   return &output;
 }
 
+bool ExportFiles::Complete(OutputFile file) {
+  return Output(file).Complete();
+}
+
 bool ExportFiles::Commit(OutputFile file) {
   return Output(file).Commit();
+}
+
+bool ExportFiles::Settle(OutputFile file) {
+  return Output(file).Settle();
 }
 
 void ExportFiles::Abandon(OutputFile file) {
@@ -79,8 +135,15 @@ void ExportFiles::Abandon(OutputFile file) {
 }
 
 ByteSource* ExportFiles::OpenExport() {
-  if (exportPath_.empty() ||
-      !OpenExportStream(exportPath_, source_ == ExportSource::kRegularFileOnly, input_)) {
+  if (exportPath_.empty()) {
+    exportProblem_ = FileProblem{FileFault::kSystem, ENOENT, std::string()};
+#ifdef _WIN32
+    exportProblem_.system = ERROR_FILE_NOT_FOUND;
+#endif
+    return nullptr;
+  }
+  if (!OpenExportStream(exportPath_, source_ == ExportSource::kRegularFileOnly, input_,
+                        exportProblem_)) {
     return nullptr;
   }
   bytes_ = FileSource(input_.get());

@@ -41,6 +41,8 @@ class PendingOutput {
     }
   }
   OutputSink* Create() { return sink_ = files_.Create(file_); }
+  // Abandoned still when completing fails or throws.
+  bool Complete() { return files_.Complete(file_); }
   // Abandoned still when committing throws.
   bool Commit() {
     const bool committed = files_.Commit(file_);
@@ -54,9 +56,20 @@ class PendingOutput {
   OutputSink* sink_ = nullptr;
 };
 
-bool Report(NoticeSink& sink, NoticeCode code, std::string path = std::string()) {
-  sink.Show(Notice{code, std::move(path)});
+// Shows the notice for a failure with `path`, and why where the files know; always false.
+bool Report(NoticeSink& sink, NoticeCode code, std::string path, FileProblem problem) {
+  Notice notice{code, std::move(path)};
+  notice.problem = std::move(problem);
+  sink.Show(notice);
   return false;
+}
+
+bool ReportOutput(NoticeSink& sink, NoticeCode code, const RunFiles& files, OutputFile file) {
+  return Report(sink, code, files.OutputName(file), files.Problem(file));
+}
+
+bool ReportExport(NoticeSink& sink, NoticeCode code, const RunFiles& files, FileProblem problem) {
+  return Report(sink, code, files.ExportName(), std::move(problem));
 }
 
 OutputFile FileOf(MemberKind kind) {
@@ -64,19 +77,20 @@ OutputFile FileOf(MemberKind kind) {
 }
 
 // The conversion as a listener of the walk: each section's members become the records of its
-// file, which is created when the section starts and put in place when it ends; a listener
-// alongside is told of the same walk. A failure's notice comes while its file is still open: it
-// is abandoned after it, when the writer goes.
+// file, which is created when the section starts and completed when it ends; a listener
+// alongside is told of the same walk. Both record files are committed together once the walk is
+// complete. A failure's notice comes while its file is still open: it is abandoned after it,
+// when the writer goes.
 class RecordWriter final : public MemberListener {
  public:
-  RecordWriter(RunFiles& files, ByteSource& input, NoticeSink& sink, MemberListener* alongside)
-      : files_(files), input_(input), sink_(sink), alongside_(alongside) {}
+  RecordWriter(RunFiles& files, NoticeSink& sink, MemberListener* alongside)
+      : files_(files), sink_(sink), alongside_(alongside) {}
 
   bool OnSectionStart(MemberKind kind) override {
-    output_.emplace(files_, FileOf(kind));
-    OutputSink* out = output_->Create();
+    PendingOutput& output = Output(kind).emplace(files_, FileOf(kind));
+    OutputSink* out = output.Create();
     if (out == nullptr) {
-      return Report(sink_, NoticeCode::kCreateFailed, files_.OutputName(FileOf(kind)));
+      return ReportOutput(sink_, NoticeCode::kCreateFailed, files_, FileOf(kind));
     }
     blocks_->Begin(*out);
     return alongside_ == nullptr || alongside_->OnSectionStart(kind);
@@ -91,34 +105,53 @@ class RecordWriter final : public MemberListener {
     }
     // Records follow one another, so each lands at 512 times its index without a seek.
     if (blocks_->Keep() && !blocks_->HandOn()) {
-      return Report(sink_, NoticeCode::kWriteFailed, files_.OutputName(FileOf(kind)));
+      return ReportOutput(sink_, NoticeCode::kWriteFailed, files_, FileOf(kind));
     }
     return alongside_ == nullptr || alongside_->OnMember(kind, number, line, fields);
   }
 
   bool OnSectionEnd(MemberKind kind) override {
-    if (!blocks_->HandOn()) {
-      return Report(sink_, NoticeCode::kWriteFailed, files_.OutputName(FileOf(kind)));
-    }
-    // An export changed while it was read may have given part of its old members and part of
-    // its new ones: such records never replace a file.
-    if (input_.Changed()) {
-      return Report(sink_, NoticeCode::kReadFailed, files_.ExportName());
-    }
-    // A file system may take the last bytes only now; a file that cannot is not complete.
-    if (!output_->Commit()) {
-      return Report(sink_, NoticeCode::kWriteFailed, files_.OutputName(FileOf(kind)));
+    // A file system may take the last bytes only when they are flushed; a file that cannot take
+    // them is not complete.
+    if (!blocks_->HandOn() || !Output(kind)->Complete()) {
+      return ReportOutput(sink_, NoticeCode::kWriteFailed, files_, FileOf(kind));
     }
     return alongside_ == nullptr || alongside_->OnSectionEnd(kind);
   }
 
+  // Puts both completed record files in place, scouts first, then makes that durable; false once
+  // a failure's notice has been shown. Until the scouts' rename nothing has changed; a failed
+  // rename of the adults' file after it is told, and not undone.
+  bool CommitBoth(ByteSource& input) {
+    // An export changed while it was read may have given part of its old members and part of
+    // its new ones: such records never replace a file.
+    if (input.Changed()) {
+      return ReportExport(sink_, NoticeCode::kReadFailed, files_,
+                          FileProblem{FileFault::kChangedWhileRead, 0, std::string()});
+    }
+    for (MemberKind kind : {MemberKind::kScout, MemberKind::kAdult}) {
+      if (!Output(kind)->Commit()) {
+        return ReportOutput(sink_, NoticeCode::kWriteFailed, files_, FileOf(kind));
+      }
+    }
+    for (MemberKind kind : {MemberKind::kScout, MemberKind::kAdult}) {
+      if (!files_.Settle(FileOf(kind))) {
+        return ReportOutput(sink_, NoticeCode::kWriteFailed, files_, FileOf(kind));
+      }
+    }
+    return true;
+  }
+
  private:
+  std::optional<PendingOutput>& Output(MemberKind kind) {
+    return outputs_[kind == MemberKind::kScout ? 0 : 1];
+  }
+
   RunFiles& files_;
-  ByteSource& input_;
   NoticeSink& sink_;
   MemberListener* alongside_;
-  std::optional<PendingOutput> output_;
-  // On the heap: half a megabyte is too much for a thread's stack.
+  std::optional<PendingOutput> outputs_[2];
+  // On the heap: half a megabyte is too much for a thread's stack. Gone before the outputs.
   std::unique_ptr<BlockWriter> blocks_ = std::make_unique<BlockWriter>();
 };
 
@@ -128,33 +161,48 @@ bool WriteVersion(OutputSink& out) {
   return out.Write(line1.data(), line1.size()) && out.Write(line2.data(), line2.size());
 }
 
+// Why the export could not be read: the end came at another length than it had when opened,
+// which only a change makes, or the system's error.
+FileProblem ReadProblem(const RunFiles& files, ByteSource& input) {
+  if (input.Cut()) {
+    return FileProblem{FileFault::kChangedWhileRead, 0, std::string()};
+  }
+  const FileProblem problem = SystemProblem(input.Error());
+  return problem.fault != FileFault::kNone ? problem : files.ExportProblem();
+}
+
 // The run up to its last output; false once a failure's notice has been shown.
 bool ConvertFiles(RunFiles& files, NoticeSink& sink, MemberListener* alongside) {
+  OutputFile refused = OutputFile::kVersion;
+  if (!files.CheckOutputs(refused)) {
+    return ReportOutput(sink, NoticeCode::kCreateFailed, files, refused);
+  }
   {
     PendingOutput version(files, OutputFile::kVersion);
     OutputSink* out = version.Create();
     if (out == nullptr) {
-      return Report(sink, NoticeCode::kCreateFailed, files.OutputName(OutputFile::kVersion));
+      return ReportOutput(sink, NoticeCode::kCreateFailed, files, OutputFile::kVersion);
     }
-    if (!WriteVersion(*out) || !version.Commit()) {
-      return Report(sink, NoticeCode::kWriteFailed, files.OutputName(OutputFile::kVersion));
+    if (!WriteVersion(*out) || !version.Complete() || !version.Commit() ||
+        !files.Settle(OutputFile::kVersion)) {
+      return ReportOutput(sink, NoticeCode::kWriteFailed, files, OutputFile::kVersion);
     }
   }
 
   ByteSource* input = files.OpenExport();
   if (input == nullptr) {
-    return Report(sink, NoticeCode::kOpenFailed, files.ExportName());
+    return ReportExport(sink, NoticeCode::kOpenFailed, files, files.ExportProblem());
   }
-  RecordWriter writer(files, *input, sink, alongside);
+  RecordWriter writer(files, sink, alongside);
   FormatFault fault = FormatFault::kNone;
   switch (WalkExport(*input, writer, &fault)) {
     case WalkEnd::kComplete:
-      return true;
+      return writer.CommitBoth(*input);
     case WalkEnd::kInvalidFormat:
       sink.Show(Notice{NoticeCode::kInvalidFormat, std::string(), fault});
       return false;
     case WalkEnd::kReadFailed:
-      return Report(sink, NoticeCode::kReadFailed, files.ExportName());
+      return ReportExport(sink, NoticeCode::kReadFailed, files, ReadProblem(files, *input));
     case WalkEnd::kStopped:
       break;
   }

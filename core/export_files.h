@@ -25,12 +25,19 @@ class ExportFiles final : public RunFiles {
   ExportFiles(const std::string& exportPath, const PathStyle& style, TempFileList* temps,
               ExportSource source);
 
+  // Refuses an output that exists and is no regular file, and two of the outputs or the export
+  // that are one file, naming the second.
+  bool CheckOutputs(OutputFile& refused) override;
   OutputSink* Create(OutputFile file) override;
+  bool Complete(OutputFile file) override;
   bool Commit(OutputFile file) override;
+  bool Settle(OutputFile file) override;
   void Abandon(OutputFile file) override;
   ByteSource* OpenExport() override;
   std::string OutputName(OutputFile file) const override;
   std::string ExportName() const override { return exportPath_; }
+  FileProblem Problem(OutputFile file) const override;
+  FileProblem ExportProblem() const override { return exportProblem_; }
 
  private:
   ReplacedFile& Output(OutputFile file) { return outputs_[static_cast<int>(file)]; }
@@ -39,6 +46,8 @@ class ExportFiles final : public RunFiles {
   const PathStyle& style_;
   ExportSource source_;
   ReplacedFile outputs_[3];
+  FileProblem refusal_;        // why CheckOutputs refused an output
+  FileProblem exportProblem_;  // why the export could not be opened
   FileStream input_;
   FileSource bytes_{nullptr};
 };

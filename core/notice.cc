@@ -1,5 +1,7 @@
 #include "core/notice.h"
 
+#include "core/system_error.h"
+
 namespace ledger {
 namespace {
 
@@ -66,6 +68,60 @@ const char* FormatFaultText(FormatFault fault) {
       return "line 1 is not \"LedgerExport\"";
   }
   return "";
+}
+
+namespace {
+
+// `phrase` as a sentence of its own: "is ..." gains a subject, the first letter is raised and a
+// full stop closes it.
+std::string AsSentence(std::string phrase) {
+  if (phrase.rfind("is ", 0) == 0) {
+    phrase.insert(0, "It ");
+  }
+  if (!phrase.empty() && phrase[0] >= 'a' && phrase[0] <= 'z') {
+    phrase[0] = static_cast<char>(phrase[0] - 'a' + 'A');
+  }
+  if (!phrase.empty() && phrase.back() != '.') {
+    phrase += '.';
+  }
+  return phrase;
+}
+
+}  // namespace
+
+std::string ReasonOf(const Notice& notice) {
+  switch (notice.problem.fault) {
+    case FileFault::kNone:
+      break;
+    case FileFault::kSystem:
+      return SystemErrorText(notice.problem.system);
+    case FileFault::kFolderMissing:
+      return "the folder does not exist";
+    case FileFault::kFolderRefusesNewFiles:
+      return "the folder does not allow new files";
+    case FileFault::kNotRegularFile:
+      return "is not a regular file";
+    case FileFault::kSameFile:
+      return "is the same file as " + notice.problem.other;
+    case FileFault::kChangedWhileRead:
+      return "the file changed while it was read";
+  }
+  return std::string();
+}
+
+std::string DialogTextOf(const Notice& notice) {
+  std::string text(notice.message());
+  if (notice.fault != FormatFault::kNone) {
+    text += "\n\n" + AsSentence(FormatFaultText(notice.fault)) + " " + kExportAgainAdvice;
+  }
+  const std::string reason = ReasonOf(notice);
+  if (!reason.empty()) {
+    text += "\n\n" + AsSentence(reason);
+  }
+  if (!notice.changes.empty()) {
+    text += "\n\n" + notice.changes;
+  }
+  return text;
 }
 
 }  // namespace ledger

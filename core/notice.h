@@ -3,6 +3,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace ledger {
 
@@ -45,11 +46,39 @@ enum class FormatFault {
 // The reason `fault` gives, as a phrase ("the file is empty"); empty for kNone.
 const char* FormatFaultText(FormatFault fault);
 
+// Why a file could not be created, opened, read or written, where the run knows.
+enum class FileFault {
+  kNone,
+  kSystem,                 // the system's own error, in FileProblem::system
+  kFolderMissing,          // the folder that should hold the file does not exist
+  kFolderRefusesNewFiles,  // the folder does not let this user create a file
+  kNotRegularFile,         // a folder, a device, a FIFO or a socket, or a link to one
+  kSameFile,               // one file under two of the run's names: FileProblem::other
+  kChangedWhileRead,       // the export changed while it was read
+};
+
+struct FileProblem {
+  FileFault fault = FileFault::kNone;
+  int system = 0;     // errno, or GetLastError() on Windows, for kSystem
+  std::string other;  // for kSameFile: the file's other name
+};
+
+// A FileProblem for the system error `code`; no problem for 0.
+inline FileProblem SystemProblem(int code) {
+  return FileProblem{code != 0 ? FileFault::kSystem : FileFault::kNone, code, std::string()};
+}
+
 // What a run tells the user: one per started run.
 struct Notice {
+  Notice() = default;
+  explicit Notice(NoticeCode c, std::string p = std::string(), FormatFault f = FormatFault::kNone)
+      : code(c), path(std::move(p)), fault(f) {}
+
   NoticeCode code = NoticeCode::kConverted;
   std::string path;  // the file a notice that names one names, as the run was given it
   FormatFault fault = FormatFault::kNone;  // why the file is no export, for kInvalidFormat
+  FileProblem problem;                     // why the file named could not be used, where known
+  std::string changes;  // for kConverted: what the replaced record files held, or empty
 
   NoticeKind kind() const { return KindOf(code); }
   // The message box's title; NUL-terminated.
@@ -60,6 +89,21 @@ struct Notice {
     return NamesAFile(code) ? std::string_view(path) : std::string_view(SentenceOf(code));
   }
 };
+
+// Why `notice`'s file could not be used, as a phrase that follows its path ("PATH: REASON"): the
+// run's own words where it knows better than the system, else the system's text for its error;
+// empty when nothing is known.
+std::string ReasonOf(const Notice& notice);
+
+// The whole text of `notice` as a dialog's message box shows it: its message, then, as a second
+// paragraph, why (for a file that is no export, with advice on what to do), then what the replaced
+// files held.
+std::string DialogTextOf(const Notice& notice);
+
+// The advice a dialog gives under the reason a file is no export.
+inline constexpr const char kExportAgainAdvice[] =
+    "Please export it again from the web program, and choose that file here without opening it "
+    "in another program first.";
 
 // Receives the run's one notice; returns once the user has seen it.
 class NoticeSink {

@@ -4,14 +4,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "tests/core/test_support.h"
 #include "tests/support/run_program.h"
@@ -115,7 +116,11 @@ TEST(CliTest, FailuresGoToStandardErrorWithCaptionAndText) {
   Outcome missing = RunTool({"sub/typed.txt"}, dir.path());  // passed on exactly as given
   EXPECT_EQ(1, missing.exitCode);
   EXPECT_EQ("", missing.out);
-  EXPECT_EQ("ledger-convert: Unable to open file: sub/typed.txt\n", missing.err);
+  EXPECT_EQ(
+      "ledger-convert: Unable to open file: sub/typed.txt\n"
+      "sub/typed.txt: " +
+          std::string(std::strerror(ENOENT)) + "\n",
+      missing.err);
   EXPECT_EQ(kVersionBytes, ReadBytes(dir.File("sub/PVERSION.DAT")));
   EXPECT_FALSE(fs::exists(dir.path() / "sub" / "CPERW.DAT"));
 }
@@ -154,24 +159,27 @@ TEST(CliTest, AFileThatIsNoExportSaysWhy) {
 
 TEST(CliTest, CommandLineErrorsTouchNoFile) {
   ExampleDir dir;
-  const std::vector<std::vector<std::string>> wrong = {
-      {},
-      {"a", "b"},
-      {"--bogus"},
-      {"-x"},
-      {"--help", "Ledger.txt"},
-      {"--", "a", "b"},
+  // The arguments, and what comes before the usage: an unknown option is named.
+  const std::vector<std::pair<std::vector<std::string>, std::string>> wrong = {
+      {{}, ""},
+      {{"a", "b"}, ""},
+      {{"--bogus"}, "ledger-convert: unknown option --bogus\n"},
+      {{"-x"}, "ledger-convert: unknown option -x\n"},
+      {{"--check", "-\x1b"}, "ledger-convert: unknown option -\\x1b\n"},
+      {{"--help", "Ledger.txt"}, ""},
+      {{"--", "a", "b"}, ""},
       // An empty name names no file, not the current directory.
-      {""},
-      {"--", ""},
-      {"--check", ""},
-      {"--check", "--", ""}};
-  for (const auto& args : wrong) {
+      {{""}, ""},
+      {{"--", ""}, ""},
+      {{"--check", ""}, ""},
+      {{"--check", "--", ""}, ""}};
+  for (const auto& [args, before] : wrong) {
     SCOPED_TRACE(::testing::PrintToString(args));
     const Outcome outcome = RunTool(args, dir.path());
     EXPECT_EQ(2, outcome.exitCode);
     EXPECT_EQ("", outcome.out);
-    EXPECT_EQ(0u, outcome.err.rfind("Usage: ledger-convert EXPORT_FILE\n", 0)) << outcome.err;
+    EXPECT_EQ(0u, outcome.err.rfind(before + "Usage: ledger-convert EXPORT_FILE\n", 0))
+        << outcome.err;
     EXPECT_EQ(1, std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()));
   }
   dir.ExpectExportUnchanged();
@@ -198,7 +206,9 @@ TEST(CliTest, NamesArePrintedWithTheirControlBytesEscaped) {
     const Outcome missing = RunTool({name}, dir.path());
     EXPECT_EQ(1, missing.exitCode);
     EXPECT_EQ("", missing.out);
-    EXPECT_EQ("ledger-convert: Unable to open file: " + printed + "\n", missing.err);
+    EXPECT_EQ("ledger-convert: Unable to open file: " + printed + "\n" + printed + ": " +
+                  std::strerror(ENOENT) + "\n",
+              missing.err);
 
     WriteBytes(dir.File(name), "LedgerExport\n" + std::string(16, 's') + "\n");
     const Outcome check = RunTool({"--check", name}, dir.path());
@@ -235,8 +245,9 @@ TEST(CliTest, DoubleDashAllowsANameThatLooksLikeAnOption) {
   EXPECT_EQ(512u, fs::file_size(dir.path() / "CPERW.DAT"));
 }
 
-// Each kind of failure exits 1 with one line on standard error, "ledger-convert: CAPTION: PATH",
-// the path as the run used it, and nothing on standard output; the export stays as it was.
+// Each kind of failure exits 1 with two lines on standard error, "ledger-convert: CAPTION: PATH",
+// the path as the run used it, then "PATH: REASON", and nothing on standard output; the export
+// stays as it was. An output that cannot be replaced stops the run before anything is written.
 TEST(CliTest, FailuresExitOneWithTheirLineOnStandardError) {
   struct Case {
     std::string what;
@@ -249,24 +260,51 @@ TEST(CliTest, FailuresExitOneWithTheirLineOnStandardError) {
   std::vector<Case> cases;
   for (const std::string name : {"PVERSION.DAT", "CPERW.DAT", "APERW.DAT"}) {
     cases.push_back(
-        {name + " linked to a full device",
+        {name + " linked to a device",
          [name](const ExampleDir& dir) { fs::create_symlink("/dev/full", dir.File(name)); }, "",
-         [name](const ExampleDir& dir) { return "Unable to write file: " + dir.File(name); },
-         name != "PVERSION.DAT", name == "PVERSION.DAT"});
+         [name](const ExampleDir& dir) {
+           return "Unable to create file: " + dir.File(name) + "\n" + dir.File(name) +
+                  ": is not a regular file";
+         },
+         false, name != "CPERW.DAT"});
   }
+  cases.push_back(
+      {"CPERW.DAT as a link to PVERSION.DAT",
+       [](const ExampleDir& dir) { fs::create_symlink("PVERSION.DAT", dir.File("CPERW.DAT")); },
+       "Ledger.txt",
+       [](const ExampleDir&) {
+         return "Unable to create file: CPERW.DAT\n"
+                "CPERW.DAT: is the same file as PVERSION.DAT";
+       },
+       false, false});
+  cases.push_back({"a missing folder", [](const ExampleDir&) {}, "nothere/Ledger.txt",
+                   [](const ExampleDir&) {
+                     return "Unable to create file: nothere/PVERSION.DAT\n"
+                            "nothere/PVERSION.DAT: the folder does not exist";
+                   },
+                   false, true});
   cases.push_back({"a regular file as a folder",
                    [](const ExampleDir& dir) { WriteBytes(dir.File("plain"), "not a directory"); },
                    "plain/Ledger.txt",
-                   [](const ExampleDir&) { return "Unable to create file: plain/PVERSION.DAT"; },
+                   [](const ExampleDir&) {
+                     return "Unable to create file: plain/PVERSION.DAT\n"
+                            "plain/PVERSION.DAT: the folder does not exist";
+                   },
                    false, true});
+  cases.push_back({"a folder where CPERW.DAT goes",
+                   [](const ExampleDir& dir) { fs::create_directory(dir.File("CPERW.DAT")); },
+                   "Ledger.txt",
+                   [](const ExampleDir&) {
+                     return "Unable to create file: CPERW.DAT\nCPERW.DAT: is not a regular file";
+                   },
+                   false, false});
   cases.push_back(
-      {"a folder where CPERW.DAT goes",
-       [](const ExampleDir& dir) { fs::create_directory(dir.File("CPERW.DAT")); }, "Ledger.txt",
-       [](const ExampleDir&) { return "Unable to create file: CPERW.DAT"; }, true, false});
-  cases.push_back({"an export that is a folder",
-                   [](const ExampleDir& dir) { fs::create_directory(dir.File("folder")); },
-                   "folder", [](const ExampleDir&) { return "Unable to read file: folder"; }, true,
-                   true});
+      {"an export that is a folder",
+       [](const ExampleDir& dir) { fs::create_directory(dir.File("folder")); }, "folder",
+       [](const ExampleDir&) {
+         return "Unable to read file: folder\nfolder: " + std::string(std::strerror(EISDIR));
+       },
+       true, true});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     ExampleDir dir;
@@ -373,7 +411,9 @@ TEST(CliTest, CheckListsCutFieldsAndWritesNothing) {
            {"--check"}, {"--check", "a", "b"}, {"--check", "-x"}, {"--check", "--help"}}) {
     const Outcome outcome = RunTool(wrong, fs::temp_directory_path());
     EXPECT_EQ(2, outcome.exitCode) << ::testing::PrintToString(wrong);
-    EXPECT_EQ(0u, outcome.err.rfind("Usage: ledger-convert EXPORT_FILE\n", 0));
+    const std::string named =
+        wrong.size() == 2 ? "ledger-convert: unknown option " + wrong[1] + "\n" : "";
+    EXPECT_EQ(0u, outcome.err.rfind(named + "Usage: ledger-convert EXPORT_FILE\n", 0));
   }
   // A listing that cannot be written is a failure, not a valid export with nothing to say.
   TempDir dir;

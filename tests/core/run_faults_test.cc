@@ -14,6 +14,10 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "core/convert_export.h"
 #include "core/export_files.h"
 #include "tests/core/test_support.h"
@@ -26,9 +30,9 @@ using testing::RecordingSink;
 using testing::TempDir;
 using testing::WriteBytes;
 
-enum class Op { kCreate, kWrite, kCommit, kOpenExport, kRead, kChanged };
-constexpr Op kOps[] = {Op::kCreate,     Op::kWrite, Op::kCommit,
-                       Op::kOpenExport, Op::kRead,  Op::kChanged};
+enum class Op { kCreate, kWrite, kComplete, kCommit, kSettle, kOpenExport, kRead, kChanged };
+constexpr Op kOps[] = {Op::kCreate, Op::kWrite,      Op::kComplete, Op::kCommit,
+                       Op::kSettle, Op::kOpenExport, Op::kRead,     Op::kChanged};
 enum class Fault { kFails, kRunsOutOfMemory };
 
 // Counts the operations of a run by kind, and fails the
@@ -115,12 +119,23 @@ class FaultyFiles final : public RunFiles {
     sinks_.emplace_back(*inner, plan_, file);
     return &sinks_.back();
   }
+  bool CheckOutputs(OutputFile& refused) override { return files_.CheckOutputs(refused); }
+  bool Complete(OutputFile file) override {
+    if (plan_.Fails(Op::kComplete, file)) {
+      files_.Abandon(file);
+      return false;
+    }
+    return files_.Complete(file);
+  }
   bool Commit(OutputFile file) override {
     if (plan_.Fails(Op::kCommit, file)) {
       files_.Abandon(file);
       return false;
     }
     return files_.Commit(file);
+  }
+  bool Settle(OutputFile file) override {
+    return !plan_.Fails(Op::kSettle, file) && files_.Settle(file);
   }
   void Abandon(OutputFile file) override { files_.Abandon(file); }
   ByteSource* OpenExport() override {
@@ -136,6 +151,8 @@ class FaultyFiles final : public RunFiles {
   }
   std::string OutputName(OutputFile file) const override { return files_.OutputName(file); }
   std::string ExportName() const override { return files_.ExportName(); }
+  FileProblem Problem(OutputFile file) const override { return files_.Problem(file); }
+  FileProblem ExportProblem() const override { return files_.ExportProblem(); }
 
  private:
   ExportFiles files_;
@@ -189,7 +206,9 @@ Notice Expected(Op op, OutputFile file, Fault fault, const RunFiles& files) {
     case Op::kCreate:
       return Notice{NoticeCode::kCreateFailed, files.OutputName(file)};
     case Op::kWrite:
+    case Op::kComplete:
     case Op::kCommit:
+    case Op::kSettle:
       return Notice{NoticeCode::kWriteFailed, files.OutputName(file)};
     case Op::kOpenExport:
       return Notice{NoticeCode::kOpenFailed, files.ExportName()};
@@ -198,6 +217,21 @@ Notice Expected(Op op, OutputFile file, Fault fault, const RunFiles& files) {
       break;
   }
   return Notice{NoticeCode::kReadFailed, files.ExportName()};
+}
+
+// How many outputs, in order, a failure of `op` on `file` leaves new. The version file is new
+// once committed. The two record files change together, once both are complete: only a failed
+// rename of the adults' file after the scouts' leaves them apart, and a failure to settle a
+// rename leaves the new file in place.
+int NewOutputs(Op op, OutputFile file) {
+  if (op == Op::kSettle) {
+    return file == OutputFile::kVersion ? 1 : 3;
+  }
+  if (file == OutputFile::kVersion && op != Op::kOpenExport && op != Op::kRead &&
+      op != Op::kChanged) {
+    return 0;
+  }
+  return op == Op::kCommit && file == OutputFile::kAdults ? 2 : 1;
 }
 
 TEST(RunFaults, EveryOperationFailingKeepsEveryFileWhole) {
@@ -246,15 +280,12 @@ TEST(RunFaults, EveryOperationFailingKeepsEveryFileWhole) {
         const Notice expected = Expected(op, plan.failedFile(), fault, files);
         EXPECT_EQ(sink.notices[0].code, expected.code);
         EXPECT_EQ(sink.notices[0].path, expected.path);
-        // An output is new only when the run completed it before the failure.
-        bool completed = true;
+        const int fresher = NewOutputs(op, plan.failedFile());
         for (OutputFile file : kOutputs) {
-          const std::string bytes = ReadBytes(files.OutputName(file));
           const std::size_t i = static_cast<std::size_t>(file);
-          if (completed && bytes != fresh[i]) {
-            completed = false;
-          }
-          EXPECT_EQ(bytes, completed ? fresh[i] : OldBytes(file)) << OutputFileName(file);
+          EXPECT_EQ(ReadBytes(files.OutputName(file)),
+                    static_cast<int>(i) < fresher ? fresh[i] : OldBytes(file))
+              << OutputFileName(file);
         }
         EXPECT_EQ(Names(dir.path()), names) << "a temporary file was left behind";
       }
@@ -272,19 +303,20 @@ struct RefusingPlace {
   std::string named;  // the path the notice names, inside the folder
   int stopsAt;        // the outputs before it are completed, those after it keep their old bytes
   int blocked;        // the output the place itself takes (a folder, a link), or -1
+  FileFault reason;   // why, as the notice gives it
 };
 
 std::vector<RefusingPlace> RefusingPlaces() {
   const char* names[] = {"PVERSION.DAT", "CPERW.DAT", "APERW.DAT"};
   std::vector<RefusingPlace> places = {
       {"a missing export", [](const TempDir& dir) { return dir.File("Typed name.txt"); },
-       NoticeCode::kOpenFailed, "Typed name.txt", 1, -1},
+       NoticeCode::kOpenFailed, "Typed name.txt", 1, -1, FileFault::kSystem},
       {"a missing folder",
        [](const TempDir& dir) { return (dir.path() / "missing" / "Ledger.txt").string(); },
-       NoticeCode::kCreateFailed, "missing/PVERSION.DAT", 0, -1},
+       NoticeCode::kCreateFailed, "missing/PVERSION.DAT", 0, -1, FileFault::kFolderMissing},
       {"a regular file as a folder",
        [](const TempDir& dir) { return (dir.path() / "Ledger.txt" / "Ledger.txt").string(); },
-       NoticeCode::kCreateFailed, "Ledger.txt/PVERSION.DAT", 0, -1},
+       NoticeCode::kCreateFailed, "Ledger.txt/PVERSION.DAT", 0, -1, FileFault::kFolderMissing},
   };
   namespace fs = std::filesystem;
   using Make = void (*)(const fs::path& exportPath, const fs::path& output);
@@ -296,36 +328,73 @@ std::vector<RefusingPlace> RefusingPlaces() {
       return dir.File("Ledger.txt");
     };
   };
+  // Nothing is written before every output is known to be replaceable: each refusal below
+  // leaves all three old files.
   for (int k = 0; k < 3; ++k) {
     const std::string name = names[k];
     places.push_back({"a folder where " + name + " goes",
                       replacing(name, [](const fs::path&,
                                          const fs::path& output) { fs::create_directory(output); }),
-                      NoticeCode::kCreateFailed, name, k, k});
+                      NoticeCode::kCreateFailed, name, 0, k, FileFault::kNotRegularFile});
     places.push_back({"the export named " + name,
                       [name](const TempDir& dir) {
                         fs::remove(dir.File(name));
                         fs::rename(dir.File("Ledger.txt"), dir.File(name));
                         return dir.File(name);
                       },
-                      NoticeCode::kCreateFailed, name, k, k});
+                      NoticeCode::kCreateFailed, name, 0, k, FileFault::kSameFile});
 #ifndef _WIN32
     places.push_back(
         {"a hard link to the export as " + name,
          replacing(name, [](const fs::path& exportPath,
                             const fs::path& output) { fs::create_hard_link(exportPath, output); }),
-         NoticeCode::kCreateFailed, name, k, k});
+         NoticeCode::kCreateFailed, name, 0, k, FileFault::kSameFile});
     places.push_back(
         {"a symbolic link to the export as " + name,
          replacing(name, [](const fs::path& exportPath,
                             const fs::path& output) { fs::create_symlink(exportPath, output); }),
-         NoticeCode::kCreateFailed, name, k, k});
-    // /dev/full takes the open and fails the writes.
+         NoticeCode::kCreateFailed, name, 0, k, FileFault::kSameFile});
+    // A device or a FIFO is never written as it stands: the FIFO's reader may never drain it.
     places.push_back(
-        {name + " linked to a full device",
+        {name + " linked to a device",
          replacing(name, [](const fs::path&,
                             const fs::path& output) { fs::create_symlink("/dev/full", output); }),
-         NoticeCode::kWriteFailed, name, k, k});
+         NoticeCode::kCreateFailed, name, 0, k, FileFault::kNotRegularFile});
+    places.push_back({name + " as a FIFO",
+                      replacing(name,
+                                [](const fs::path&, const fs::path& output) {
+                                  ASSERT_EQ(mkfifo(output.c_str(), 0644), 0);
+                                }),
+                      NoticeCode::kCreateFailed, name, 0, k, FileFault::kNotRegularFile});
+    // Two outputs that are one file: the second is refused, through a link, a dangling link or a
+    // second name.
+    if (k > 0) {
+      const std::string first = names[k - 1];
+      places.push_back({name + " as a link to " + first,
+                        [name, first](const TempDir& dir) {
+                          fs::remove(dir.File(name));
+                          fs::create_symlink(first, dir.File(name));
+                          return dir.File("Ledger.txt");
+                        },
+                        NoticeCode::kCreateFailed, name, 0, k, FileFault::kSameFile});
+      places.push_back({name + " as a link to a missing " + first,
+                        [name, first](const TempDir& dir) {
+                          fs::remove(dir.File(name));
+                          fs::remove(dir.File(first));
+                          fs::create_symlink(first, dir.File(name));
+                          return dir.File("Ledger.txt");
+                        },
+                        NoticeCode::kCreateFailed, name, 0, k, FileFault::kSameFile});
+    }
+    if (k == 2) {
+      places.push_back({name + " as a second name of PVERSION.DAT",
+                        [name](const TempDir& dir) {
+                          fs::remove(dir.File(name));
+                          fs::create_hard_link(dir.File("PVERSION.DAT"), dir.File(name));
+                          return dir.File("Ledger.txt");
+                        },
+                        NoticeCode::kCreateFailed, name, 0, k, FileFault::kSameFile});
+    }
 #endif
   }
 #ifndef _WIN32
@@ -336,7 +405,7 @@ std::vector<RefusingPlace> RefusingPlaces() {
                       std::filesystem::create_directory(dir.File("Ledger.txt"));
                       return dir.File("Ledger.txt");
                     },
-                    NoticeCode::kReadFailed, "Ledger.txt", 1, -1});
+                    NoticeCode::kReadFailed, "Ledger.txt", 1, -1, FileFault::kSystem});
 #endif
   return places;
 }
@@ -365,11 +434,18 @@ TEST(RunFaults, EveryPlaceThatRefusesARunKeepsEveryFileWhole) {
     const auto stamp = exportExists ? std::filesystem::last_write_time(exportPath)
                                     : std::filesystem::file_time_type();
     const std::set<std::string> before = Names(dir.path());
+    std::string prepared[3];  // what each output held before the run, as the place left it
+    for (OutputFile file : kOutputs) {
+      if (static_cast<int>(file) != place.blocked) {
+        prepared[static_cast<int>(file)] = ReadBytes(dir.File(OutputFileName(file)));
+      }
+    }
 
     RecordingSink sink;
     EXPECT_FALSE(ConvertExport(exportPath, sink));
     ASSERT_EQ(sink.notices.size(), 1u);
     EXPECT_EQ(sink.notices[0].code, place.code);
+    EXPECT_EQ(sink.notices[0].problem.fault, place.reason);
     EXPECT_EQ(sink.notices[0].path,
               (dir.path() / std::filesystem::path(place.named).make_preferred()).string());
     for (OutputFile file : kOutputs) {
@@ -378,7 +454,7 @@ TEST(RunFaults, EveryPlaceThatRefusesARunKeepsEveryFileWhole) {
         continue;
       }
       EXPECT_TRUE(ReadBytes(dir.File(OutputFileName(file))) ==
-                  (i < place.stopsAt ? fresh[static_cast<std::size_t>(i)] : OldBytes(file)))
+                  (i < place.stopsAt ? fresh[static_cast<std::size_t>(i)] : prepared[i]))
           << OutputFileName(file);
     }
     if (exportExists) {
