@@ -2,6 +2,8 @@
 
 #include <exception>
 #include <memory>
+#include <new>
+#include <string>
 #include <vector>
 
 #include "shell/gtk/ledger_convert_gui_resources.h"
@@ -128,8 +130,15 @@ void MessageBoxSink::Show(const Notice& notice) {
   gdk_display_beep(gtk_widget_get_display(GTK_WIDGET(parent_)));
   const GtkMessageType type =
       notice.kind() == NoticeKind::kWarning ? GTK_MESSAGE_WARNING : GTK_MESSAGE_INFO;
+  // The message, then why and what the run replaced; without memory for that, the message alone.
+  std::string whole;
+  try {
+    whole = DialogTextOf(notice);
+  } catch (const std::bad_alloc&) {
+    whole.clear();
+  }
+  const std::string_view message = whole.empty() ? notice.message() : std::string_view(whole);
   // A path holds bytes as the file system spells them; labels need UTF-8.
-  const std::string_view message = notice.message();
   GCharPtr text(g_utf8_make_valid(message.data(), static_cast<gssize>(message.size())));
   GCharPtr caption(g_utf8_make_valid(notice.caption().data(), -1));
   GtkWidget* box = gtk_message_dialog_new(

@@ -2,6 +2,8 @@
 
 #include <commdlg.h>
 
+#include <new>
+#include <string>
 #include <vector>
 
 namespace ledger {
@@ -37,8 +39,16 @@ UINT NoticeBoxFlags(NoticeKind kind) {
 
 void MessageBoxSink::Show(const Notice& notice) {
   MessageBeep(NoticeSound(notice.kind()));
-  MessageBoxA(owner_ != nullptr ? owner_ : GetActiveWindow(), notice.message().data(),
-              notice.caption().data(), NoticeBoxFlags(notice.kind()));
+  // The message, then why and what the run replaced; without memory for that, the message alone.
+  std::string whole;
+  try {
+    whole = DialogTextOf(notice);
+  } catch (const std::bad_alloc&) {
+    whole.clear();
+  }
+  MessageBoxA(owner_ != nullptr ? owner_ : GetActiveWindow(),
+              whole.empty() ? notice.message().data() : whole.c_str(), notice.caption().data(),
+              NoticeBoxFlags(notice.kind()));
 }
 
 }  // namespace ledger

@@ -216,11 +216,22 @@ TEST_F(ConvertWindowTest, MessageBoxShowsANoticeOverTheWindowUntilDismissed) {
   EXPECT_EQ(info.transientFor, window_);
   EXPECT_TRUE(info.okIsDefault) << "Enter must dismiss the message box";
 
-  const SeenBox warning =
-      ShowAndRead(window_, Notice{NoticeCode::kCreateFailed, "/data/PVERSION.DAT"});
+  // A refusal gives the reason and advice after the system's text, which stays as it is.
+  const SeenBox refused =
+      ShowAndRead(window_, Notice{NoticeCode::kInvalidFormat, "", FormatFault::kUtf8Bom});
+  ASSERT_TRUE(refused.found);
+  EXPECT_EQ(refused.title, "Convert Ledger Files");
+  EXPECT_EQ(refused.text,
+            "Invalid file format.\n\nPlease re-export your data from Vantorel and try again.\n\n"
+            "The file begins with a UTF-8 byte-order mark. Please export it again from the web "
+            "program, and choose that file here without opening it in another program first.");
+
+  Notice missingFolder{NoticeCode::kCreateFailed, "/data/PVERSION.DAT"};
+  missingFolder.problem.fault = FileFault::kFolderMissing;
+  const SeenBox warning = ShowAndRead(window_, missingFolder);
   ASSERT_TRUE(warning.found);
   EXPECT_EQ(warning.title, "Unable to create file");
-  EXPECT_EQ(warning.text, "/data/PVERSION.DAT");
+  EXPECT_EQ(warning.text, "/data/PVERSION.DAT\n\nThe folder does not exist.");
   EXPECT_EQ(warning.type, GTK_MESSAGE_WARNING);
   EXPECT_EQ(warning.iconName, "dialog-warning");
   EXPECT_TRUE(warning.iconShown);
