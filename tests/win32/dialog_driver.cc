@@ -948,6 +948,19 @@ const char* IconShown(HWND control) {
 }
 
 // Waits for the message box that follows a choice, checks its caption and text, and presses OK.
+// The system's text for `error` as a sentence of a message box: without its line break, with one
+// full stop.
+std::string SystemSentence(DWORD error) {
+  char text[512] = "";
+  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                 text, sizeof text, nullptr);
+  std::string sentence = text;
+  while (!sentence.empty() && std::strchr(". \r\n", sentence.back()) != nullptr) {
+    sentence.pop_back();
+  }
+  return sentence + ".";
+}
+
 void CheckNotice(const Program& program, HWND dialog, const char* caption, const std::string& text,
                  const char* icon, const std::string& shotDir = std::string(),
                  const char* shotName = nullptr) {
@@ -1095,8 +1108,12 @@ void CheckConversions(const std::string& exe, const std::string& dir, const std:
       !ChooseFile(chooser, badPath)) {
     return;
   }
-  CheckNotice(program, dialog, kNoticeCaption, kInvalidText, "information", shotDir,
-              "win32-message");
+  // The system's text, then the reason and the advice.
+  CheckNotice(program, dialog, kNoticeCaption,
+              std::string(kInvalidText) +
+                  "\n\nLine 1 is not \"LedgerExport\". Please export it again from the web "
+                  "program, and choose that file here without opening it in another program first.",
+              "information", shotDir, "win32-message");
   Sleep(300);
   Check(program.Running() && IsWindow(dialog), "after an invalid export the dialog stays open");
   std::string version;
@@ -1110,7 +1127,8 @@ void CheckConversions(const std::string& exe, const std::string& dir, const std:
       !ChooseFile(chooser, missingPath)) {
     return;
   }
-  CheckNotice(program, dialog, "Unable to open file", missingPath, "exclamation");
+  CheckNotice(program, dialog, "Unable to open file",
+              missingPath + "\n\n" + SystemSentence(ERROR_FILE_NOT_FOUND), "exclamation");
   Sleep(300);
   Check(program.Running() && IsWindow(dialog), "after a missing file the dialog stays open");
 
@@ -1266,7 +1284,8 @@ void CheckCommand(const std::string& commandExe, const std::string& dir) {
       run = RunCommand(exe, path, work);
       std::string kept;
       ReadFileBytes(path, kept);
-      const std::string expected = "ledger-convert: Unable to create file: " + Utf8(path) + "\n";
+      const std::string expected = "ledger-convert: Unable to create file: " + Utf8(path) + "\n" +
+                                   Utf8(path) + ": is the same file as " + Utf8(path) + "\n";
       Check(run.finished && run.code == 1 && run.err == expected && kept == kExport,
             "an export named %s in %s is refused and kept (exit %lu, \"%s\")", Utf8(output).c_str(),
             Utf8(name).c_str(), run.code, Show(run.err).c_str());
