@@ -60,6 +60,7 @@ bool EarlierRecords::Less(std::uint32_t a, std::uint32_t b) const {
 
 bool EarlierRecords::Load(RecordSource* source) {
   source_ = source;
+  present_ = source != nullptr;
   keys_.clear();
   sorted_.clear();
   taken_.clear();
@@ -116,6 +117,13 @@ std::size_t EarlierRecords::Pair(const unsigned char (&key)[16]) {
 bool EarlierRecords::Read(std::size_t index, unsigned char* record) {
   return source_ != nullptr &&
          source_->ReadAt(static_cast<unsigned long long>(index) * kRecordSize, record, kRecordSize);
+}
+
+void EarlierRecords::Done() {
+  if (source_ != nullptr) {
+    source_->Done();
+    source_ = nullptr;
+  }
 }
 
 RecordComparison::RecordComparison(ChangeListener* listener)
@@ -257,7 +265,9 @@ bool RecordComparison::OnMember(MemberKind kind, std::size_t number, std::size_t
 bool RecordComparison::OnSectionEnd(MemberKind kind) {
   const int k = Index(kind);
   // Records read from a file that changed meanwhile may be part of another version.
-  if (failed_ || earlier_[k].Changed()) {
+  const bool changed = earlier_[k].Changed();
+  earlier_[k].Done();
+  if (failed_ || changed) {
     Fail(kind);
     return true;
   }

@@ -24,6 +24,9 @@ class RecordSource {
   // True when the file is no longer as it was opened: what was read of it may be part old, part
   // new.
   virtual bool Changed() const { return false; }
+  // Told once the comparison reads no more of the file, so that a file on the disk may be closed
+  // before a new version takes its place.
+  virtual void Done() {}
 };
 
 // Record bytes held in memory, which must outlive the source.
@@ -87,7 +90,7 @@ class EarlierRecords {
   // whole number of them, or a read failed. Allocates for the keys; may throw std::bad_alloc.
   bool Load(RecordSource* source);
 
-  bool present() const { return source_ != nullptr; }
+  bool present() const { return present_; }
   std::size_t size() const { return keys_.size(); }
 
   // The index of the earlier record that a new member with `key` pairs with, marking it paired:
@@ -110,6 +113,9 @@ class EarlierRecords {
   // Whether the file changed since it was loaded.
   bool Changed() const { return source_ != nullptr && source_->Changed(); }
 
+  // Reads no more of the file; the keys stay.
+  void Done();
+
   // `key` (16 bytes, zero after its end) as text.
   static std::string_view KeyText(const unsigned char* key);
 
@@ -119,7 +125,8 @@ class EarlierRecords {
   };
   bool Less(std::uint32_t a, std::uint32_t b) const;
 
-  RecordSource* source_ = nullptr;
+  RecordSource* source_ = nullptr;  // null once done
+  bool present_ = false;
   std::vector<Key> keys_;              // by record index
   std::vector<std::uint32_t> sorted_;  // record indices by key, then index
   std::vector<std::uint32_t> taken_;   // at a key's first place in sorted_: how many are paired

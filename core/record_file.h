@@ -28,6 +28,7 @@ class RecordFile final : public RecordSource {
   unsigned long long Size() const override { return opened_.size; }
   bool ReadAt(unsigned long long offset, unsigned char* data, std::size_t size) override;
   bool Changed() const override;
+  void Done() override { Close(); }
 
  private:
   struct Stamp {

@@ -70,6 +70,8 @@ class FaultyRecords final : public RecordSource {
     return ++reads_ < failFrom_ && bytes_.ReadAt(offset, data, size);
   }
   bool Changed() const override { return changed_; }
+  void Done() override { done = true; }
+  bool done = false;
 
  private:
   MemoryRecords bytes_;
@@ -241,6 +243,8 @@ TEST(RecordCompareTest, AFileThatCannotBeReadAsRecordsFailsTheComparison) {
     EXPECT_FALSE(comparison.complete());
     EXPECT_EQ(MemberKind::kScout, comparison.failedFile());
     EXPECT_EQ("", ReplacedFilesParagraph(comparison));
+    // The file is let go once its section ends, failed or not.
+    EXPECT_TRUE(records.done);
   }
 }
 
