@@ -90,6 +90,7 @@ class EarlierRecords {
   // whole number of them, or a read failed. Allocates for the keys; may throw std::bad_alloc.
   bool Load(RecordSource* source);
 
+  // Whether the file was there, and its number of records.
   bool present() const { return present_; }
   std::size_t size() const { return keys_.size(); }
 
