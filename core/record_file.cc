@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "core/byte_source.h"
-#include "core/file_stream.h"
+#include "core/export_files.h"
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
@@ -35,6 +35,7 @@ void RecordFile::Close() {
 
 RecordFile::Opened RecordFile::Open(const std::string& path) {
   Close();
+  problem_ = FileProblem();
   const std::wstring wide = WidePath(path);
   if (wide.empty()) {
     return Opened::kFailed;
@@ -44,11 +45,14 @@ RecordFile::Opened RecordFile::Open(const std::string& path) {
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
-    return GetLastError() == ERROR_FILE_NOT_FOUND ? Opened::kMissing : Opened::kFailed;
+    const DWORD error = GetLastError();
+    problem_ = SystemProblem(static_cast<int>(error));
+    return error == ERROR_FILE_NOT_FOUND ? Opened::kMissing : Opened::kFailed;
   }
   handle_ = handle;
   if (!ReadStamp(opened_)) {
     Close();
+    problem_ = FileProblem{FileFault::kNotRegularFile, 0, std::string()};
     return Opened::kFailed;
   }
   return Opened::kOpened;
@@ -75,8 +79,12 @@ bool RecordFile::ReadAt(unsigned long long offset, unsigned char* data, std::siz
     at.OffsetHigh = static_cast<DWORD>(offset >> 32);
     const DWORD want = size < (1u << 30) ? static_cast<DWORD>(size) : (1u << 30);
     DWORD got = 0;
-    if (handle_ == nullptr || !ReadFile(static_cast<HANDLE>(handle_), data, want, &got, &at) ||
-        got == 0) {
+    if (handle_ == nullptr || !ReadFile(static_cast<HANDLE>(handle_), data, want, &got, &at)) {
+      problem_ = SystemProblem(static_cast<int>(GetLastError()));
+      return false;
+    }
+    if (got == 0) {
+      problem_ = FileProblem{FileFault::kChangedWhileRead, 0, std::string()};  // now shorter
       return false;
     }
     data += got;
@@ -97,13 +105,16 @@ void RecordFile::Close() {
 
 RecordFile::Opened RecordFile::Open(const std::string& path) {
   Close();
+  problem_ = FileProblem();
   // Not held up by a FIFO without a writer: only a regular file is read.
   fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd_ < 0) {
-    return errno == ENOENT ? Opened::kMissing : Opened::kFailed;
+    problem_ = SystemProblem(errno);
+    return problem_.system == ENOENT ? Opened::kMissing : Opened::kFailed;
   }
   if (!ReadStamp(opened_)) {
     Close();
+    problem_ = FileProblem{FileFault::kNotRegularFile, 0, std::string()};
     return Opened::kFailed;
   }
   return Opened::kOpened;
@@ -128,7 +139,12 @@ bool RecordFile::ReadAt(unsigned long long offset, unsigned char* data, std::siz
     if (got < 0 && errno == EINTR) {
       continue;
     }
-    if (got <= 0) {
+    if (got < 0) {
+      problem_ = SystemProblem(errno);
+      return false;
+    }
+    if (got == 0) {
+      problem_ = FileProblem{FileFault::kChangedWhileRead, 0, std::string()};  // now shorter
       return false;
     }
     data += got;
@@ -142,8 +158,12 @@ bool RecordFile::ReadAt(unsigned long long offset, unsigned char* data, std::siz
 
 bool RecordFile::Changed() const {
   Stamp now;
-  return !ReadStamp(now) || now.size != opened_.size || now.modified != opened_.modified ||
-         now.modifiedPart != opened_.modifiedPart;
+  if (ReadStamp(now) && now.size == opened_.size && now.modified == opened_.modified &&
+      now.modifiedPart == opened_.modifiedPart) {
+    return false;
+  }
+  problem_ = FileProblem{FileFault::kChangedWhileRead, 0, std::string()};
+  return true;
 }
 
 namespace {
@@ -164,10 +184,21 @@ bool OpenEarlier(const std::string& path, RecordFile& file, RecordSource*& sourc
   return false;
 }
 
-bool Report(NoticeSink& sink, NoticeCode code, std::string path = std::string(),
-            FormatFault fault = FormatFault::kNone) {
-  sink.Show(Notice{code, std::move(path), fault});
+bool Report(NoticeSink& sink, NoticeCode code, std::string path,
+            FileProblem problem = FileProblem()) {
+  Notice notice(code, std::move(path));
+  notice.problem = std::move(problem);
+  sink.Show(notice);
   return false;
+}
+
+// Why the export could not be read, as the conversion says it.
+FileProblem ReadProblem(const ExportFiles& files, const ByteSource& input) {
+  if (input.Cut() || input.Changed()) {
+    return FileProblem{FileFault::kChangedWhileRead, 0, std::string()};
+  }
+  const FileProblem problem = SystemProblem(input.Error());
+  return problem.fault != FileFault::kNone ? problem : files.ExportProblem();
 }
 
 }  // namespace
@@ -175,49 +206,52 @@ bool Report(NoticeSink& sink, NoticeCode code, std::string path = std::string(),
 bool CompareExportFile(const std::string& exportPath, const PathStyle& style,
                        RecordComparison& comparison, NoticeSink& sink) {
   try {
-    FileStream input;
-    if (exportPath.empty() || !input.Open(exportPath, "rb")) {
-      return Report(sink, NoticeCode::kOpenFailed, exportPath);
+    // Only the export is opened: no output is created.
+    ExportFiles files(exportPath, style, nullptr, ExportSource::kAnyFile);
+    ByteSource* input = files.OpenExport();
+    if (input == nullptr) {
+      return Report(sink, NoticeCode::kOpenFailed, exportPath, files.ExportProblem());
     }
-    const std::string scoutsPath = OutputPath(exportPath, "CPERW.DAT", style);
-    const std::string adultsPath = OutputPath(exportPath, "APERW.DAT", style);
-    const auto pathOf = [&](MemberKind kind) {
-      return kind == MemberKind::kScout ? scoutsPath : adultsPath;
+    RecordFile earlier[2];
+    const OutputFile outputs[2] = {OutputFile::kScouts, OutputFile::kAdults};
+    RecordSource* sources[2] = {nullptr, nullptr};
+    for (int k = 0; k < 2; ++k) {
+      if (!OpenEarlier(files.OutputName(outputs[k]), earlier[k], sources[k])) {
+        return Report(sink, NoticeCode::kReadFailed, files.OutputName(outputs[k]),
+                      earlier[k].problem());
+      }
+    }
+    const auto failure = [&]() {
+      const int k = comparison.failedFile() == MemberKind::kScout ? 0 : 1;
+      return Report(sink, NoticeCode::kReadFailed, files.OutputName(outputs[k]),
+                    earlier[k].problem());
     };
-    RecordFile scouts;
-    RecordFile adults;
-    RecordSource* scoutSource = nullptr;
-    RecordSource* adultSource = nullptr;
-    if (!OpenEarlier(scoutsPath, scouts, scoutSource)) {
-      return Report(sink, NoticeCode::kReadFailed, scoutsPath);
+    if (!comparison.Load(sources[0], sources[1])) {
+      return failure();
     }
-    if (!OpenEarlier(adultsPath, adults, adultSource)) {
-      return Report(sink, NoticeCode::kReadFailed, adultsPath);
-    }
-    if (!comparison.Load(scoutSource, adultSource)) {
-      return Report(sink, NoticeCode::kReadFailed, pathOf(comparison.failedFile()));
-    }
-    FileSource source(input.get());
     FormatFault fault = FormatFault::kNone;
-    switch (WalkExport(source, comparison, &fault)) {
+    switch (WalkExport(*input, comparison, &fault)) {
       case WalkEnd::kComplete:
         break;
-      case WalkEnd::kInvalidFormat:
-        return Report(sink, NoticeCode::kInvalidFormat, std::string(), fault);
+      case WalkEnd::kInvalidFormat: {
+        Notice notice(NoticeCode::kInvalidFormat, std::string(), fault);
+        sink.Show(notice);
+        return false;
+      }
       case WalkEnd::kReadFailed:
       case WalkEnd::kStopped:
-        return Report(sink, NoticeCode::kReadFailed, exportPath);
+        return Report(sink, NoticeCode::kReadFailed, exportPath, ReadProblem(files, *input));
     }
     // As the conversion: an export changed while it was read is not one version of it.
-    if (source.Changed()) {
-      return Report(sink, NoticeCode::kReadFailed, exportPath);
+    if (input->Changed()) {
+      return Report(sink, NoticeCode::kReadFailed, exportPath, ReadProblem(files, *input));
     }
     if (!comparison.complete()) {
-      return Report(sink, NoticeCode::kReadFailed, pathOf(comparison.failedFile()));
+      return failure();
     }
     return true;
   } catch (const std::bad_alloc&) {
-    return Report(sink, NoticeCode::kOutOfMemory);
+    return Report(sink, NoticeCode::kOutOfMemory, std::string());
   }
 }
 

@@ -30,6 +30,10 @@ class RecordFile final : public RecordSource {
   bool Changed() const override;
   void Done() override { Close(); }
 
+  // Why the file could not be opened or read, where known: none for a size that is no whole
+  // number of records.
+  const FileProblem& problem() const { return problem_; }
+
  private:
   struct Stamp {
     unsigned long long size = 0;
@@ -45,6 +49,7 @@ class RecordFile final : public RecordSource {
   int fd_ = -1;
 #endif
   Stamp opened_;
+  mutable FileProblem problem_;  // Changed() notes a change here
 };
 
 // Compares what converting the export at `exportPath` would write with the CPERW.DAT and

@@ -451,7 +451,8 @@ TEST(CliTest, CheckListsCutFieldsAndWritesNothing) {
        "",
        2,
        "",
-       "ledger-convert: Unable to open file: missing.txt\n"},
+       "ledger-convert: Unable to open file: missing.txt\nmissing.txt: " +
+           std::string(std::strerror(ENOENT)) + "\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.args));
