@@ -10,6 +10,7 @@
 #include <string>
 
 #include "cleanup/temp_cleanup.h"
+#include "cli/changes.h"
 #include "cli/escape.h"
 #include "cli/windows_console.h"
 #include "core/convert_export.h"
@@ -21,6 +22,7 @@ namespace {
 constexpr char kUsage[] =
     "Usage: ledger-convert EXPORT_FILE\n"
     "       ledger-convert --check EXPORT_FILE\n"
+    "       ledger-convert --changes EXPORT_FILE\n"
     "Convert a ledger export (Ledger.txt) into PVERSION.DAT, CPERW.DAT and APERW.DAT,\n"
     "written into the directory that holds EXPORT_FILE.\n"
     "\n"
@@ -28,12 +30,18 @@ constexpr char kUsage[] =
     "  --check      write nothing; list each field that the records cut, as\n"
     "               PATH:LINE: scout N: field F keeps K of its L bytes,\n"
     "               then count the scouts, the adults and the fields cut\n"
+    "  --changes    write nothing; list what converting would change in the\n"
+    "               CPERW.DAT and APERW.DAT beside EXPORT_FILE, a line for each\n"
+    "               member added, removed or changed, with the changed fields'\n"
+    "               old and new text, then count them for the scouts and adults\n"
     "  -h, --help   show this help and exit\n"
     "  --version    show the version and exit\n"
     "  --           take the next argument as EXPORT_FILE, even when it starts with '-'\n"
     "\n"
     "Exit status: 0 when the files were written (with --check: the export is valid),\n"
-    "1 when the conversion failed, 2 when the command line was not understood.\n";
+    "1 when the conversion failed, 2 when the command line was not understood.\n"
+    "With --changes: 0 when the import would change nothing, 1 when it would\n"
+    "change something, 2 when it cannot tell.\n";
 
 // Keeps the run's one notice, to be printed once the outcome is known.
 class ConsoleSink : public ledger::NoticeSink {
@@ -164,16 +172,36 @@ int Convert(const char* path, const char* given) {
   return Failure(sink.notice(), given);
 }
 
+// Lists what converting the export at `path`, which the user gave as `given`, would change.
+int Changes(const char* path, const char* given) {
+  ConsoleSink sink;
+  switch (ledger::PrintChanges(path, given, sink)) {
+    case ledger::ChangesResult::kNoChange:
+      return 0;
+    case ledger::ChangesResult::kChanges:
+      return 1;
+    case ledger::ChangesResult::kFailed:
+      break;
+  }
+  Failure(sink.notice(), given);
+  return 2;
+}
+
 int Run(int argc, char** argv) {
   bool check = false;
+  bool changes = false;
   int first = 1;
   if (first < argc && std::strcmp(argv[first], "--check") == 0) {
     check = true;
     ++first;
+  } else if (first < argc && std::strcmp(argv[first], "--changes") == 0) {
+    changes = true;
+    ++first;
   }
+  const bool option = check || changes;
   if (argc - first == 2 && std::strcmp(argv[first], "--") == 0) {
     ++first;  // "--" lets a file whose name starts with '-' through
-  } else if (!check && argc == 2 && argv[1][0] == '-' && argv[1][1] != '\0') {
+  } else if (!option && argc == 2 && argv[1][0] == '-' && argv[1][1] != '\0') {
     if (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0) {
       std::fputs(kUsage, stdout);
       return 0;
@@ -183,13 +211,16 @@ int Run(int argc, char** argv) {
       return 0;
     }
     return UnknownOption(argv[1]);
-  } else if (check && argc - first == 1 && argv[first][0] == '-' && argv[first][1] != '\0') {
+  } else if (option && argc - first == 1 && argv[first][0] == '-' && argv[first][1] != '\0') {
     return UnknownOption(argv[first]);
   }
   if (argc - first != 1 || argv[first][0] == '\0') {
     return UsageError();  // an empty name names no file
   }
   const std::string path = ledger::CommandLinePath(argv[first]);
+  if (changes) {
+    return Changes(path.c_str(), argv[first]);
+  }
   return check ? Check(path.c_str(), argv[first]) : Convert(path.c_str(), argv[first]);
 }
 

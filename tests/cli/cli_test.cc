@@ -354,7 +354,17 @@ TEST(CliTest, RecordFilesOfTwoGibibytesAndMore) {
   EXPECT_EQ(0, std::memcmp(zero, middle, 512));
 }
 
-// --check lists the cut fields as the export is read, counts the members, and writes nothing.
+// A 512-byte record holding each text at its offset, zero elsewhere.
+std::string Record(const std::vector<std::pair<std::size_t, std::string>>& texts) {
+  std::string record(512, '\0');
+  for (const auto& [offset, text] : texts) {
+    record.replace(offset, text.size(), text);
+  }
+  return record;
+}
+
+// --check lists the cut fields as the export is read, counts the members, and writes nothing;
+// --changes lists what the import would change in the record files there, and writes nothing.
 TEST(CliTest, CheckListsCutFieldsAndWritesNothing) {
   struct Case {
     std::vector<std::string> args;
@@ -362,6 +372,8 @@ TEST(CliTest, CheckListsCutFieldsAndWritesNothing) {
     int exitCode;
     std::string out;
     std::string err;
+    std::string scouts = "";  // the CPERW.DAT there; empty: none
+    std::string adults = "";  // the APERW.DAT there
   };
   const std::string both = "LedgerExport\r\nScouts\r\n" + std::string(20, 'A') +
                            "\tshort\r\nScouts\r\n" + "x\tx\tx\tx\tx\tabc\r\nAdults\r\n" +
@@ -393,22 +405,83 @@ TEST(CliTest, CheckListsCutFieldsAndWritesNothing) {
        "",
        kInvalid + "./-x.txt:1: line 1 is not \"LedgerExport\"\n"},
       {{"--check", "missing.txt"}, "", 1, "", "ledger-convert: Unable to open file: missing.txt\n"},
+      {{"--changes", "--", "-x.txt"},
+       "LedgerExport\r\nS-1\r\nAdults\r\nA-1\t\t\t\t\t\t\t\t\t\t\t\t\tyes\r\n",
+       1,
+       "-x.txt:2: scout 1 added: \"S-1\"\n-x.txt:4: adult 1 added: \"A-1\"\n"
+       "scouts: 1 added, 0 removed, 0 changed, 0 unchanged\n"
+       "adults: 1 added, 0 removed, 0 changed, 0 unchanged\n",
+       ""},
+      // Members pair by key in turn; a key or a text prints escaped between double quotes.
+      {{"--changes", "./-x.txt"},
+       "LedgerExport\nS-2\t\tAl\"der\nS\x1b[2\nS-1\t\tAlder\nAdults\n\t1\n\t2\n",
+       1,
+       "./-x.txt:2: scout 1 changed: \"S-2\": field 2 \"Alder\" -> \"Al\\\"der\"\n"
+       "./-x.txt:3: scout 2 added: \"S\\x1b[2\"\n"
+       "./CPERW.DAT: scout 2 removed: \"S-3\"\n"
+       "./-x.txt:7: adult 2 changed: \"\": field 1 \"two\" -> \"2\"; field 13 \"1\" -> \"0\"\n"
+       "./APERW.DAT: adult 3 removed: \"A\"\n"
+       "scouts: 1 added, 1 removed, 1 changed, 1 unchanged\n"
+       "adults: 0 added, 1 removed, 1 changed, 1 unchanged\n",
+       "",
+       Record({{0, "S-1"}, {28, "Alder"}}) + Record({{0, "S-3"}}) +
+           Record({{0, "S-2"}, {28, "Alder"}}),
+       Record({{16, "1"}}) + Record({{16, "two"}, {212, "\x01"}}) + Record({{0, "A"}})},
+      {{"--changes", "--", "-x.txt"},
+       "LedgerExport\nS-1\t\tAlder\nAdults\n",
+       0,
+       "scouts: 0 added, 0 removed, 0 changed, 1 unchanged\n"
+       "adults: 0 added, 0 removed, 0 changed, 0 unchanged\n",
+       "",
+       Record({{0, "S-1"}, {28, "Alder"}}),
+       ""},
+      {{"--changes", "./-x.txt"},
+       "LedgerExport\nS-1\n",
+       2,
+       "",
+       "ledger-convert: Unable to read file: ./APERW.DAT\n",
+       Record({}),
+       Record({}).substr(1)},
+      {{"--changes", "./-x.txt"},
+       "LedgerExport \r\nS1\r\n",
+       2,
+       "",
+       kInvalid + "./-x.txt:1: line 1 is not \"LedgerExport\"\n"},
+      {{"--changes", "missing.txt"},
+       "",
+       2,
+       "",
+       "ledger-convert: Unable to open file: missing.txt\nmissing.txt: " +
+           std::string(std::strerror(ENOENT)) + "\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.args));
     TempDir dir;
-    if (!c.exportBytes.empty()) {
-      WriteBytes(dir.File("-x.txt"), c.exportBytes);
+    int files = 0;
+    for (const auto& [name, bytes] :
+         {std::pair{"-x.txt", c.exportBytes}, {"CPERW.DAT", c.scouts}, {"APERW.DAT", c.adults}}) {
+      if (!bytes.empty()) {
+        WriteBytes(dir.File(name), bytes);
+        ++files;
+      }
     }
     const Outcome outcome = RunTool(c.args, dir.path());
     EXPECT_EQ(c.exitCode, outcome.exitCode);
     EXPECT_EQ(c.out, outcome.out);
     EXPECT_EQ(c.err, outcome.err);
-    EXPECT_EQ(c.exportBytes.empty() ? 0 : 1,
-              std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()));
+    EXPECT_EQ(files, std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()));
+    EXPECT_EQ(c.scouts, ReadBytes(dir.File("CPERW.DAT")));
+    EXPECT_EQ(c.adults, ReadBytes(dir.File("APERW.DAT")));
   }
-  for (const std::vector<std::string>& wrong : std::vector<std::vector<std::string>>{
-           {"--check"}, {"--check", "a", "b"}, {"--check", "-x"}, {"--check", "--help"}}) {
+  for (const std::vector<std::string>& wrong :
+       std::vector<std::vector<std::string>>{{"--check"},
+                                             {"--check", "a", "b"},
+                                             {"--check", "-x"},
+                                             {"--check", "--help"},
+                                             {"--changes"},
+                                             {"--changes", "-x"},
+                                             {"--changes", "--check", "a"},
+                                             {"--check", "--changes", "a"}}) {
     const Outcome outcome = RunTool(wrong, fs::temp_directory_path());
     EXPECT_EQ(2, outcome.exitCode) << ::testing::PrintToString(wrong);
     const std::string named =
@@ -418,11 +491,13 @@ TEST(CliTest, CheckListsCutFieldsAndWritesNothing) {
   // A listing that cannot be written is a failure, not a valid export with nothing to say.
   TempDir dir;
   WriteBytes(dir.File("Ledger.txt"), "LedgerExport\n");
-  const Outcome full = ledger::testing::RunProgram(
-      "/bin/sh", {"-c", "exec \"$0\" --check Ledger.txt >/dev/full", LEDGER_CONVERT},
-      dir.path().string());
-  EXPECT_EQ(1, full.exitCode);
-  EXPECT_EQ("ledger-convert: Unable to write file: standard output\n", full.err);
+  for (const auto& [option, status] : {std::pair{"--check", 1}, {"--changes", 2}}) {
+    const Outcome full = ledger::testing::RunProgram(
+        "/bin/sh", {"-c", "exec \"$0\" \"$1\" Ledger.txt >/dev/full", LEDGER_CONVERT, option},
+        dir.path().string());
+    EXPECT_EQ(status, full.exitCode) << option;
+    EXPECT_EQ("ledger-convert: Unable to write file: standard output\n", full.err);
+  }
 }
 
 }  // namespace
