@@ -165,7 +165,10 @@ int Convert(const char* path, const char* given) {
   if (completed) {
     // The files are written: that stays the outcome even when the message cannot be shown.
     if (sink.notice()) {
-      Print(stdout, std::string(sink.notice()->message()) + "\n");
+      // The system's two paragraphs, then what the replaced record files held.
+      const ledger::Notice& notice = *sink.notice();
+      Print(stdout, std::string(notice.message()) +
+                        (notice.changes.empty() ? "" : "\n\n" + notice.changes) + "\n");
     }
     return 0;
   }

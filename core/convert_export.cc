@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <new>
 
+#include "core/record_file.h"
 #include "core/same_file.h"
 #include "core/system_error.h"
 
@@ -157,7 +159,30 @@ std::string ExportFiles::OutputName(OutputFile file) const {
 bool ConvertExport(const std::string& exportPath, NoticeSink& sink, const PathStyle& style,
                    TempFileList* temps, ExportSource source) {
   ExportFiles files(exportPath, style, temps, source);
-  return RunConversion(files, sink);
+  // The record files about to be replaced, compared with what replaces them when they can be
+  // read as records; a run without them pays nothing for the comparison.
+  RecordFile earlier[2];
+  RecordComparison comparison;
+  bool compared = false;
+  try {
+    RecordSource* sources[2] = {nullptr, nullptr};
+    bool readable = true;
+    const OutputFile kinds[2] = {OutputFile::kScouts, OutputFile::kAdults};
+    for (int i = 0; i < 2; ++i) {
+      const RecordFile::Opened opened = earlier[i].Open(files.OutputName(kinds[i]));
+      readable = readable && opened != RecordFile::Opened::kFailed;
+      sources[i] = opened == RecordFile::Opened::kOpened ? &earlier[i] : nullptr;
+    }
+    compared = readable && (sources[0] != nullptr || sources[1] != nullptr) &&
+               comparison.Load(sources[0], sources[1]);
+  } catch (const std::bad_alloc&) {
+    compared = false;
+  }
+  if (!compared) {
+    earlier[0].Done();
+    earlier[1].Done();
+  }
+  return RunConversion(files, sink, nullptr, compared ? &comparison : nullptr);
 }
 
 }  // namespace ledger

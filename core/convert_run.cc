@@ -155,6 +155,27 @@ class RecordWriter final : public MemberListener {
   std::unique_ptr<BlockWriter> blocks_ = std::make_unique<BlockWriter>();
 };
 
+// Tells `first`, then `second` when there is one, of the same walk.
+class BothListeners final : public MemberListener {
+ public:
+  BothListeners(MemberListener* first, MemberListener* second) : first_(first), second_(second) {}
+  bool OnSectionStart(MemberKind kind) override {
+    return first_->OnSectionStart(kind) && (second_ == nullptr || second_->OnSectionStart(kind));
+  }
+  bool OnMember(MemberKind kind, std::size_t number, std::size_t line,
+                const FieldViews& fields) override {
+    return first_->OnMember(kind, number, line, fields) &&
+           (second_ == nullptr || second_->OnMember(kind, number, line, fields));
+  }
+  bool OnSectionEnd(MemberKind kind) override {
+    return first_->OnSectionEnd(kind) && (second_ == nullptr || second_->OnSectionEnd(kind));
+  }
+
+ private:
+  MemberListener* first_;
+  MemberListener* second_;
+};
+
 bool WriteVersion(OutputSink& out) {
   const std::string_view line1 = kVersionLine1;
   const std::string_view line2 = kVersionLine2;
@@ -223,10 +244,12 @@ const char* OutputFileName(OutputFile file) {
   return "APERW.DAT";
 }
 
-bool RunConversion(RunFiles& files, NoticeSink& sink, MemberListener* alongside) {
+bool RunConversion(RunFiles& files, NoticeSink& sink, MemberListener* alongside,
+                   RecordComparison* comparison) {
   OnceSink once(sink);
   try {
-    if (!ConvertFiles(files, once, alongside)) {
+    BothListeners both(comparison, alongside);
+    if (!ConvertFiles(files, once, comparison != nullptr ? &both : alongside)) {
       return false;
     }
   } catch (const std::bad_alloc&) {
@@ -234,7 +257,15 @@ bool RunConversion(RunFiles& files, NoticeSink& sink, MemberListener* alongside)
     once.Show(Notice{NoticeCode::kOutOfMemory, std::string()});
     return false;
   }
-  once.Show(Notice{NoticeCode::kConverted, std::string()});
+  Notice converted{NoticeCode::kConverted};
+  try {
+    if (comparison != nullptr) {
+      converted.changes = ReplacedFilesParagraph(*comparison);
+    }
+  } catch (const std::bad_alloc&) {
+    converted.changes.clear();  // the files are in place: only the paragraph about them is lost
+  }
+  once.Show(converted);
   return true;
 }
 

@@ -7,6 +7,7 @@
 #include "core/export_walk.h"
 #include "core/notice.h"
 #include "core/output_sink.h"
+#include "core/record_compare.h"
 
 namespace ledger {
 
@@ -64,9 +65,12 @@ class RunFiles {
 // before the adult file is begun, and only once both are complete are they committed, scouts
 // first, so that the two record files change together or not at all. Hands
 // exactly one notice to `sink` and returns whether the conversion completed. `alongside`, when
-// given, is told of the same walk of the export as it goes (a check, say). Never throws: running
-// out of memory gives the out-of-memory warning.
-bool RunConversion(RunFiles& files, NoticeSink& sink, MemberListener* alongside = nullptr);
+// given, is told of the same walk of the export as it goes (a check, say). `comparison`, when
+// given and loaded with the record files being replaced, is told of the walk too, and the
+// success notice says what they held; it never makes the run fail. Never throws: running out of
+// memory gives the out-of-memory warning.
+bool RunConversion(RunFiles& files, NoticeSink& sink, MemberListener* alongside = nullptr,
+                   RecordComparison* comparison = nullptr);
 
 }  // namespace ledger
 

@@ -101,6 +101,26 @@ TEST(CliTest, ConvertsTheExampleAndSaysSoOnStandardOutput) {
   EXPECT_EQ('\x01', adultRecords[512 + 212]);  // "Yes"
   EXPECT_EQ('\x00', adultRecords[1024 + 212]);
   dir.ExpectExportUnchanged();
+
+  // Over its own outputs the run says that they held exactly these members; over outputs of
+  // another export it counts what changed. Neither paragraph comes without earlier files.
+  const Outcome again = RunTool({dir.exportPath()}, dir.path());
+  EXPECT_EQ(0, again.exitCode);
+  EXPECT_EQ(kSuccess.substr(0, kSuccess.size() - 1) +
+                "\n\nThe files it replaced held exactly these members. Check that the export is "
+                "a new one.\n",
+            again.out);
+  TempDir other;
+  WriteBytes(other.File("Ledger.txt"), "LedgerExport\nS-1001\tx\nS-9\nAdults\n");
+  for (const char* name : {"CPERW.DAT", "APERW.DAT"}) {
+    fs::copy_file(dir.File(name), other.File(name));
+  }
+  const Outcome changed = RunTool({other.File("Ledger.txt")}, other.path());
+  EXPECT_EQ(0, changed.exitCode);
+  EXPECT_EQ(kSuccess.substr(0, kSuccess.size() - 1) + "\n\nCompared with the files it replaced: " +
+                "1 scouts added, " + std::to_string(scoutCount - 1) + " removed, 1 changed; " +
+                "0 adults added, " + std::to_string(adultCount) + " removed, 0 changed.\n",
+            changed.out);
 }
 
 TEST(CliTest, FailuresGoToStandardErrorWithCaptionAndText) {

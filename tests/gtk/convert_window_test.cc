@@ -216,6 +216,17 @@ TEST_F(ConvertWindowTest, MessageBoxShowsANoticeOverTheWindowUntilDismissed) {
   EXPECT_EQ(info.transientFor, window_);
   EXPECT_TRUE(info.okIsDefault) << "Enter must dismiss the message box";
 
+  // A completed run over earlier record files says what they held, after the system's text.
+  Notice converted{NoticeCode::kConverted};
+  converted.changes =
+      "The files it replaced held exactly these members. Check that the export is a new one.";
+  const SeenBox success = ShowAndRead(window_, converted);
+  ASSERT_TRUE(success.found);
+  EXPECT_EQ(success.text,
+            "File successfully converted.\n\nYou should now run the File>Import option in "
+            "Ombrellin to import your data.\n\nThe files it replaced held exactly these members. "
+            "Check that the export is a new one.");
+
   // A refusal gives the reason and advice after the system's text, which stays as it is.
   const SeenBox refused =
       ShowAndRead(window_, Notice{NoticeCode::kInvalidFormat, "", FormatFault::kUtf8Bom});
