@@ -176,12 +176,6 @@ class BothListeners final : public MemberListener {
   MemberListener* second_;
 };
 
-bool WriteVersion(OutputSink& out) {
-  const std::string_view line1 = kVersionLine1;
-  const std::string_view line2 = kVersionLine2;
-  return out.Write(line1.data(), line1.size()) && out.Write(line2.data(), line2.size());
-}
-
 // Why the export could not be read: the end came at another length than it had when opened,
 // which only a change makes, or the system's error.
 FileProblem ReadProblem(const RunFiles& files, ByteSource& input) {
@@ -204,7 +198,7 @@ bool ConvertFiles(RunFiles& files, NoticeSink& sink, MemberListener* alongside) 
     if (out == nullptr) {
       return ReportOutput(sink, NoticeCode::kCreateFailed, files, OutputFile::kVersion);
     }
-    if (!WriteVersion(*out) || !version.Complete() || !version.Commit() ||
+    if (!WriteVersionFile(*out) || !version.Complete() || !version.Commit() ||
         !files.Settle(OutputFile::kVersion)) {
       return ReportOutput(sink, NoticeCode::kWriteFailed, files, OutputFile::kVersion);
     }

@@ -1,7 +1,7 @@
 #ifndef LEDGER_CORE_VERSION_FILE_H_
 #define LEDGER_CORE_VERSION_FILE_H_
 
-#include <cstdio>
+#include "core/output_sink.h"
 
 namespace ledger {
 
@@ -9,9 +9,9 @@ namespace ledger {
 inline constexpr const char kVersionLine1[] = "KZV 2.0\r\n";
 inline constexpr const char kVersionLine2[] = "DRUV\r\n";
 
-// Writes the two version lines into `stream` (opened in binary mode); false as soon as a write
-// fails, without trying the second line after a failed first one.
-bool WriteVersionFile(std::FILE* stream);
+// Writes the two version lines to `out`; false as soon as a write fails, without trying the
+// second line after a failed first one.
+bool WriteVersionFile(OutputSink& out);
 
 }  // namespace ledger
 

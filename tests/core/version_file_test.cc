@@ -2,32 +2,42 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
-#include "tests/core/test_support.h"
+#include <string>
 
 namespace ledger {
 namespace {
 
+// Keeps what is written, and refuses every write from the `failFrom`-th on (1-based; 0: none).
+class StringSink final : public OutputSink {
+ public:
+  explicit StringSink(int failFrom = 0) : failFrom_(failFrom) {}
+  bool Write(const void* data, std::size_t size) override {
+    if (failFrom_ != 0 && ++writes_ >= failFrom_) {
+      return false;
+    }
+    bytes.append(static_cast<const char*>(data), size);
+    return true;
+  }
+  std::string bytes;
+
+ private:
+  int failFrom_;
+  int writes_ = 0;
+};
+
 TEST(VersionFileTest, WritesExactlyTheFifteenBytes) {
-  testing::TempDir dir;
-  const std::string path = dir.File("PVERSION.DAT");
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(nullptr, file);
-  EXPECT_TRUE(WriteVersionFile(file));
-  std::fclose(file);
-  EXPECT_EQ(std::string("KZV 2.0\r\nDRUV\r\n"), testing::ReadBytes(path));
+  StringSink out;
+  EXPECT_TRUE(WriteVersionFile(out));
+  EXPECT_EQ(std::string("KZV 2.0\r\nDRUV\r\n"), out.bytes);
 }
 
-TEST(VersionFileTest, FailsOnAStreamThatRefusesWrites) {
-  testing::TempDir dir;
-  const std::string path = dir.File("PVERSION.DAT");
-  testing::WriteBytes(path, "old");
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  ASSERT_NE(nullptr, file);
-  EXPECT_FALSE(WriteVersionFile(file));
-  std::fclose(file);
-  EXPECT_EQ("old", testing::ReadBytes(path));
+TEST(VersionFileTest, FailsOnASinkThatRefusesWrites) {
+  StringSink refusing(1);
+  EXPECT_FALSE(WriteVersionFile(refusing));
+  EXPECT_EQ("", refusing.bytes) << "nothing after a failed first line";
+  StringSink second(2);
+  EXPECT_FALSE(WriteVersionFile(second));
+  EXPECT_EQ("KZV 2.0\r\n", second.bytes);
 }
 
 }  // namespace
