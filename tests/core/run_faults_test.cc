@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <new>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/stat.h>
 #endif
 
@@ -293,6 +295,92 @@ TEST(RunFaults, EveryOperationFailingKeepsEveryFileWhole) {
   }
   EXPECT_EQ(failedOps.size(), std::size(kOps)) << "every kind of operation should have failed";
 }
+
+#ifndef _WIN32
+// The export of `files`, rewritten at its own size with its modification time put back while the
+// run reads it: only the change time tells.
+class RewrittenExport final : public RunFiles {
+ public:
+  RewrittenExport(const std::string& exportPath, std::string rewrite)
+      : files_(exportPath, NativePathStyle(), nullptr, ExportSource::kAnyFile),
+        rewrite_(std::move(rewrite)) {}
+  bool CheckOutputs(OutputFile& refused) override { return files_.CheckOutputs(refused); }
+  OutputSink* Create(OutputFile file) override { return files_.Create(file); }
+  bool Complete(OutputFile file) override { return files_.Complete(file); }
+  bool Commit(OutputFile file) override { return files_.Commit(file); }
+  bool Settle(OutputFile file) override { return files_.Settle(file); }
+  void Abandon(OutputFile file) override { files_.Abandon(file); }
+  ByteSource* OpenExport() override {
+    ByteSource* inner = files_.OpenExport();
+    if (inner == nullptr) {
+      return nullptr;
+    }
+    source_.emplace(*inner, files_.ExportName(), rewrite_);
+    return &*source_;
+  }
+  std::string OutputName(OutputFile file) const override { return files_.OutputName(file); }
+  std::string ExportName() const override { return files_.ExportName(); }
+
+ private:
+  class Source final : public ByteSource {
+   public:
+    Source(ByteSource& inner, std::string path, const std::string& rewrite)
+        : inner_(inner), path_(std::move(path)), rewrite_(rewrite) {}
+    std::size_t Read(char* data, std::size_t size) override {
+      const std::size_t n = inner_.Read(data, size);
+      if (!rewritten_) {
+        rewritten_ = true;
+        struct stat before;
+        EXPECT_EQ(::stat(path_.c_str(), &before), 0);
+        WriteBytes(path_, rewrite_);
+        const struct timespec times[2] = {before.st_atim, before.st_mtim};
+        EXPECT_EQ(::utimensat(AT_FDCWD, path_.c_str(), times, 0), 0);
+      }
+      return n;
+    }
+    bool Failed() const override { return inner_.Failed(); }
+    bool Changed() const override { return inner_.Changed(); }
+    bool Cut() const override { return inner_.Cut(); }
+    int Error() const override { return inner_.Error(); }
+
+   private:
+    ByteSource& inner_;
+    std::string path_;
+    const std::string& rewrite_;
+    bool rewritten_ = false;
+  };
+
+  ExportFiles files_;
+  std::string rewrite_;
+  std::optional<Source> source_;
+};
+
+TEST(RunFaults, AnExportRewrittenAtItsSizeWithItsTimePutBackIsNotConverted) {
+  TempDir dir;
+  const std::string exportPath = dir.File("Ledger.txt");
+  const std::string text = LargeExport();
+  std::string rewrite = text;
+  for (std::size_t at = rewrite.find("Alder"); at != std::string::npos;
+       at = rewrite.find("Alder", at)) {
+    rewrite.replace(at, 5, "Birch");
+  }
+  ASSERT_EQ(rewrite.size(), text.size());
+  WriteBytes(exportPath, text);
+  RewrittenExport files(exportPath, rewrite);
+  for (OutputFile file : kOutputs) {
+    WriteBytes(files.OutputName(file), OldBytes(file));
+  }
+  RecordingSink sink;
+  EXPECT_FALSE(RunConversion(files, sink));
+  ASSERT_EQ(sink.notices.size(), 1u);
+  EXPECT_EQ(sink.notices[0].code, NoticeCode::kReadFailed);
+  EXPECT_EQ(sink.notices[0].path, exportPath);
+  EXPECT_EQ(sink.notices[0].problem.fault, FileFault::kChangedWhileRead);
+  for (OutputFile file : {OutputFile::kScouts, OutputFile::kAdults}) {
+    EXPECT_EQ(ReadBytes(files.OutputName(file)), OldBytes(file)) << OutputFileName(file);
+  }
+}
+#endif
 
 // A place on the disk that refuses a run: what is there before it, and how the run must stop.
 struct RefusingPlace {
