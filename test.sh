@@ -19,7 +19,7 @@ status=0
 not_run=()
 in_part=()
 for stage in scripts/test-format scripts/test-native scripts/test-win32 scripts/test-asan \
-  scripts/test-tsan scripts/test-fuzz scripts/test-web scripts/test-package; do
+  scripts/test-fuzz scripts/test-web scripts/test-package; do
   name=${stage#scripts/}
   echo "==> $name"
   LEDGER_STAGE_NOTE=$notes/$name "$stage"
