@@ -115,6 +115,12 @@ std::optional<std::string> GtkExportChooser::ChooseExportFile() {
   GtkFileChooserNative* chooser = gtk_file_chooser_native_new(
       "Open", parent_, GTK_FILE_CHOOSER_ACTION_OPEN, "_Open", "_Cancel");
   gtk_native_dialog_set_modal(GTK_NATIVE_DIALOG(chooser), TRUE);
+  // Browsers save the export into Downloads; without a folder set, GTK opens on its Recent view.
+  const gchar* downloads = g_get_user_special_dir(G_USER_DIRECTORY_DOWNLOAD);
+  const bool hasDownloads =
+      downloads != nullptr && g_file_test(downloads, G_FILE_TEST_IS_DIR) != FALSE;
+  gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(chooser),
+                                      hasDownloads ? downloads : g_get_home_dir());
   std::optional<std::string> path;
   if (gtk_native_dialog_run(GTK_NATIVE_DIALOG(chooser)) == GTK_RESPONSE_ACCEPT) {
     GCharPtr name(gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(chooser)));

@@ -5,8 +5,10 @@
 #include <gtk/gtk.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -257,6 +259,67 @@ TEST_F(ConvertWindowTest, MessageBoxShowsAPathThatIsNotUtf8) {
   EXPECT_EQ(seen.text.substr(seen.text.size() - 13), "/PVERSION.DAT");
 }
 
+// What the open file chooser showed: its folder, empty where it showed none (as on its Recent
+// view).
+struct SeenChooser {
+  bool found = false;
+  std::string folder;
+  gint64 deadline = 0;
+};
+
+// Reads the open file chooser's folder into `seen` and cancels it; keeps polling until one is
+// open. The chooser takes a folder it is given once it has checked it, a moment after it
+// opens, so its folder is read once it has one, or after two seconds without.
+gboolean ReadAndCancelChooser(gpointer data) {
+  auto* seen = static_cast<SeenChooser*>(data);
+  GList* toplevels = gtk_window_list_toplevels();
+  GtkWidget* chooser = nullptr;
+  for (GList* item = toplevels; item != nullptr; item = item->next) {
+    if (GTK_IS_FILE_CHOOSER_DIALOG(item->data) && gtk_widget_get_mapped(GTK_WIDGET(item->data))) {
+      chooser = GTK_WIDGET(item->data);
+    }
+  }
+  g_list_free(toplevels);
+  if (chooser == nullptr) {
+    return G_SOURCE_CONTINUE;
+  }
+  if (!seen->found) {
+    seen->found = true;
+    seen->deadline = g_get_monotonic_time() + 2 * G_TIME_SPAN_SECOND;
+  }
+  gchar* folder = gtk_file_chooser_get_current_folder(GTK_FILE_CHOOSER(chooser));
+  if (folder == nullptr && g_get_monotonic_time() < seen->deadline) {
+    return G_SOURCE_CONTINUE;
+  }
+  seen->folder = folder != nullptr ? folder : "";
+  g_free(folder);
+  gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_CANCEL);
+  return G_SOURCE_REMOVE;
+}
+
+// The chooser opens in the user's Downloads folder (main() names it in the user's folders), and
+// in the home folder while that folder does not exist.
+TEST_F(ConvertWindowTest, ChooserOpensInDownloadsOrElseInTheHomeFolder) {
+  const std::string downloads = g_get_user_special_dir(G_USER_DIRECTORY_DOWNLOAD);
+  const std::string home = g_get_home_dir();
+  ASSERT_EQ(downloads, home + "/Downloads");
+  const auto openedIn = [this] {
+    SeenChooser seen;
+    const guint poll = g_timeout_add(20, ReadAndCancelChooser, &seen);
+    EXPECT_EQ(GtkExportChooser(window_).ChooseExportFile(), std::nullopt);
+    if (!seen.found) {
+      g_source_remove(poll);
+      return std::string("(no chooser)");
+    }
+    return seen.folder;
+  };
+  ASSERT_FALSE(g_file_test(downloads.c_str(), G_FILE_TEST_EXISTS));
+  EXPECT_EQ(openedIn(), home);
+  ASSERT_EQ(g_mkdir(downloads.c_str(), 0700), 0);
+  EXPECT_EQ(openedIn(), downloads);
+  g_rmdir(downloads.c_str());
+}
+
 TEST_F(ConvertWindowTest, IsADropTargetForAUriList) {
   GtkTargetList* targets = gtk_drag_dest_get_target_list(GTK_WIDGET(window_));
   ASSERT_NE(targets, nullptr);
@@ -324,9 +387,25 @@ TEST_F(ConvertWindowTest, DroppingOneFileConvertsItAndSeveralAskForOneAtATime) {
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
+  // A home of its own, whose user folders name a Downloads folder that the chooser's test makes;
+  // GLib reads both once, so they are set before GTK starts.
+  gchar* home = g_dir_make_tmp("gtk-home-XXXXXX", nullptr);
+  if (home == nullptr) {
+    std::fputs("convert_window_test: no temporary home\n", stderr);
+    return EXIT_FAILURE;
+  }
+  const std::string config = std::string(home) + "/.config";
+  g_mkdir(config.c_str(), 0700);
+  std::ofstream(config + "/user-dirs.dirs") << "XDG_DOWNLOAD_DIR=\"$HOME/Downloads\"\n";
+  g_setenv("HOME", home, TRUE);
+  g_setenv("XDG_CONFIG_HOME", config.c_str(), TRUE);
   if (!gtk_init_check(nullptr, nullptr)) {
     std::fputs("convert_window_test: no display\n", stderr);
     return EXIT_FAILURE;
   }
-  return RUN_ALL_TESTS();
+  const int status = RUN_ALL_TESTS();
+  std::error_code ignored;
+  std::filesystem::remove_all(home, ignored);
+  g_free(home);
+  return status;
 }
