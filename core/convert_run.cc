@@ -176,16 +176,6 @@ class BothListeners final : public MemberListener {
   MemberListener* second_;
 };
 
-// Why the export could not be read: the end came at another length than it had when opened,
-// which only a change makes, or the system's error.
-FileProblem ReadProblem(const RunFiles& files, ByteSource& input) {
-  if (input.Cut()) {
-    return FileProblem{FileFault::kChangedWhileRead, 0, std::string()};
-  }
-  const FileProblem problem = SystemProblem(input.Error());
-  return problem.fault != FileFault::kNone ? problem : files.ExportProblem();
-}
-
 // The run up to its last output; false once a failure's notice has been shown.
 bool ConvertFiles(RunFiles& files, NoticeSink& sink, MemberListener* alongside) {
   OutputFile refused = OutputFile::kVersion;
@@ -210,14 +200,14 @@ bool ConvertFiles(RunFiles& files, NoticeSink& sink, MemberListener* alongside) 
   }
   RecordWriter writer(files, sink, alongside);
   FormatFault fault = FormatFault::kNone;
-  switch (WalkExport(*input, writer, &fault)) {
+  const WalkEnd end = WalkExport(*input, writer, &fault);
+  switch (end) {
     case WalkEnd::kComplete:
       return writer.CommitBoth(*input);
     case WalkEnd::kInvalidFormat:
-      sink.Show(Notice{NoticeCode::kInvalidFormat, std::string(), fault});
-      return false;
     case WalkEnd::kReadFailed:
-      return ReportExport(sink, NoticeCode::kReadFailed, files, ReadProblem(files, *input));
+      sink.Show(WalkFailureNotice(end, fault, *input, files.ExportName()));
+      return false;
     case WalkEnd::kStopped:
       break;
   }
@@ -248,7 +238,7 @@ bool RunConversion(RunFiles& files, NoticeSink& sink, MemberListener* alongside,
     }
   } catch (const std::bad_alloc&) {
     // Every output begun has been abandoned on the way out; the completed ones stay whole.
-    once.Show(Notice{NoticeCode::kOutOfMemory, std::string()});
+    once.Show(OutOfMemoryNotice());
     return false;
   }
   Notice converted{NoticeCode::kConverted};

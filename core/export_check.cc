@@ -3,6 +3,7 @@
 #include <new>
 
 #include "core/file_stream.h"
+#include "core/system_error.h"
 
 namespace ledger {
 
@@ -29,20 +30,16 @@ bool CheckExport(ByteSource& source, const std::string& exportName, CheckListene
   try {
     ExportCheck check(listener);
     FormatFault fault = FormatFault::kNone;
-    switch (WalkExport(source, check, &fault)) {
-      case WalkEnd::kComplete:
-        counts = check.counts();
-        return true;
-      case WalkEnd::kInvalidFormat:
-        sink.Show(Notice{NoticeCode::kInvalidFormat, "", fault});
-        return false;
-      case WalkEnd::kReadFailed:
-      case WalkEnd::kStopped:
-        break;
+    const WalkEnd end = WalkExport(source, check, &fault);
+    if (end == WalkEnd::kComplete) {
+      counts = check.counts();
+      return true;
     }
-    sink.Show(Notice{NoticeCode::kReadFailed, exportName});
+    // The check never stops the walk itself: a stop is a read that failed.
+    sink.Show(WalkFailureNotice(end == WalkEnd::kStopped ? WalkEnd::kReadFailed : end, fault,
+                                source, exportName));
   } catch (const std::bad_alloc&) {
-    sink.Show(Notice{NoticeCode::kOutOfMemory, ""});
+    sink.Show(OutOfMemoryNotice());
   }
   return false;
 }
@@ -52,7 +49,9 @@ bool CheckExportFile(const std::string& exportPath, CheckListener& listener, Che
   FileStream input;
   if (!input.Open(exportPath, "rb")) {
     counts = CheckCounts();
-    sink.Show(Notice{NoticeCode::kOpenFailed, exportPath});
+    Notice notice{NoticeCode::kOpenFailed, exportPath};
+    notice.problem = SystemProblem(LastSystemError());
+    sink.Show(notice);
     return false;
   }
   FileSource source(input.get());

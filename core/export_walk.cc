@@ -69,4 +69,15 @@ WalkEnd WalkExport(ByteSource& source, MemberListener& listener, FormatFault* fa
   return WalkEnd::kComplete;
 }
 
+Notice WalkFailureNotice(WalkEnd end, FormatFault fault, const ByteSource& source,
+                         const std::string& exportName) {
+  if (end == WalkEnd::kInvalidFormat) {
+    return Notice{NoticeCode::kInvalidFormat, std::string(), fault};
+  }
+  Notice notice{NoticeCode::kReadFailed, exportName};
+  notice.problem = source.Cut() ? FileProblem{FileFault::kChangedWhileRead, 0, std::string()}
+                                : SystemProblem(source.Error());
+  return notice;
+}
+
 }  // namespace ledger

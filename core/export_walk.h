@@ -2,6 +2,7 @@
 #define LEDGER_CORE_EXPORT_WALK_H_
 
 #include <cstddef>
+#include <string>
 
 #include "core/byte_source.h"
 #include "core/notice.h"
@@ -28,6 +29,17 @@ class MemberListener {
 
 // How a walk ended.
 enum class WalkEnd { kComplete, kInvalidFormat, kReadFailed, kStopped };
+
+// The notice of a walk of the export read from `source`, named `exportName`, that ended `end`
+// short of completion: the invalid-format notice with `fault`, or "Unable to read file" with why
+// (the end reached at another length than the file had, or the system's error).
+Notice WalkFailureNotice(WalkEnd end, FormatFault fault, const ByteSource& source,
+                         const std::string& exportName);
+
+// The notice of a run or a check that ran out of memory.
+inline Notice OutOfMemoryNotice() {
+  return Notice{NoticeCode::kOutOfMemory};
+}
 
 // Reads the export from `source` once, with the one set of rules every reader of an export
 // follows: the header line, then the scouts section, where a "Scouts" line is no member and an

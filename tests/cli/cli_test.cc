@@ -424,7 +424,12 @@ TEST(CliTest, CheckListsCutFieldsAndWritesNothing) {
        1,
        "",
        kInvalid + "./-x.txt:1: line 1 is not \"LedgerExport\"\n"},
-      {{"--check", "missing.txt"}, "", 1, "", "ledger-convert: Unable to open file: missing.txt\n"},
+      {{"--check", "missing.txt"},
+       "",
+       1,
+       "",
+       "ledger-convert: Unable to open file: missing.txt\nmissing.txt: " +
+           std::string(std::strerror(ENOENT)) + "\n"},
       {{"--changes", "--", "-x.txt"},
        "LedgerExport\r\nS-1\r\nAdults\r\nA-1\t\t\t\t\t\t\t\t\t\t\t\t\tyes\r\n",
        1,
