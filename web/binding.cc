@@ -1,7 +1,8 @@
 // The page's entry points into the conversion core, bound to JavaScript with embind. A run is
-// one call, convert(address, size, room, output): it converts the export held in the module's
-// memory, hands the outputs to `output` as they are written, and returns the notice and the
-// preview, both made from the same read of the export. Nothing outlives the call in the module.
+// one call, convert(address, size, room, output, earlier): it converts the export held in the
+// module's memory, hands the outputs to `output` as they are written, and returns the notice, the
+// preview and, given earlier record files, the comparison with them, all made from the same read
+// of the export. Nothing outlives the call in the module.
 #include <emscripten/bind.h>
 #include <emscripten/val.h>
 
@@ -15,12 +16,15 @@
 #include <string_view>
 #include <utility>
 
+#include "core/byte_source.h"
 #include "core/byte_words.h"
 #include "core/convert_memory.h"
+#include "core/output_sink.h"
 #include "core/convert_run.h"
 #include "core/export_check.h"
 #include "core/export_reader.h"
 #include "core/notice.h"
+#include "core/record_compare.h"
 #include "core/records.h"
 #include "core/text_fields.h"
 #include "core/version_file.h"
@@ -45,14 +49,16 @@ constexpr struct {
 };
 
 // A notice as the page shows it, everything from the core's table: its code's name, its kind
-// ("information" or "warning"), its caption, its message (paragraphs split by an empty line) and,
-// for a file that is no export, the reason the command gives for it (else empty).
+// ("information" or "warning"), its caption, its message (paragraphs split by an empty line),
+// for a file that is no export, the reason the command gives for it (else empty), and what the
+// replaced record files held, the paragraph a dialog shows after the message (else empty).
 struct NoticeValue {
   std::string code;
   std::string kind;
   std::string caption;
   std::string message;
   std::string reason;
+  std::string changes;
 };
 
 NoticeValue ValueOf(const ledger::Notice& notice) {
@@ -66,6 +72,7 @@ NoticeValue ValueOf(const ledger::Notice& notice) {
   value.caption = std::string(notice.caption());
   value.message = std::string(notice.message());
   value.reason = ledger::FormatFaultText(notice.fault);
+  value.changes = notice.changes;
   return value;
 }
 
@@ -371,8 +378,9 @@ struct PreviewValue {
 
 // What a run returns: the most bytes it holds besides the export (RunBytes) and whether they fit
 // in its room (when not, nothing else was done and the rest is empty), whether the run
-// completed, its notice, its preview (null unless it completed), and each output's CRC-32 by its
-// index.
+// completed, its notice, its preview (null unless it completed), each output's CRC-32 by its
+// index, and the comparison with the earlier record files (ChangeList::Value; null unless the run
+// was given them and completed).
 struct RunValue {
   double needs = 0;
   bool fits = false;
@@ -380,6 +388,7 @@ struct RunValue {
   NoticeValue notice;
   val preview = val::null();
   val crcs = val::null();
+  val comparison = val::null();
 };
 
 // One section's rows as the check reads them.
@@ -549,10 +558,170 @@ double RunBytes(std::size_t size, std::size_t lines) {
                   PreviewBytes(static_cast<double>(size), static_cast<double>(lines)));
 }
 
+// The run's files: the export read from the module's memory, the outputs handed to a receiver.
+class PageFiles final : public ledger::RunFiles {
+ public:
+  PageFiles(std::string_view exportBytes, ledger::OutputReceiver& receiver)
+      : source_(exportBytes), receiver_(receiver) {}
+  ledger::OutputSink* Create(ledger::OutputFile file) override {
+    receiver_.Begin(file);
+    sinks_[static_cast<int>(file)].file = file;
+    sinks_[static_cast<int>(file)].receiver = &receiver_;
+    return &sinks_[static_cast<int>(file)];
+  }
+  bool Commit(ledger::OutputFile file) override { return receiver_.Keep(file); }
+  void Abandon(ledger::OutputFile file) override { receiver_.Drop(file); }
+  ledger::ByteSource* OpenExport() override { return &source_; }
+  std::string OutputName(ledger::OutputFile file) const override {
+    return ledger::OutputFileName(file);
+  }
+  std::string ExportName() const override { return "Ledger.txt"; }
+
+ private:
+  struct Sink final : ledger::OutputSink {
+    bool Write(const void* data, std::size_t size) override {
+      return receiver->Take(file, static_cast<const char*>(data), size);
+    }
+    ledger::OutputReceiver* receiver = nullptr;
+    ledger::OutputFile file = ledger::OutputFile::kVersion;
+  };
+  ledger::MemorySource source_;
+  ledger::OutputReceiver& receiver_;
+  Sink sinks_[3];
+};
+
+// Bytes of the module's memory as a Uint8Array of JavaScript's own.
+val BytesOf(std::string_view bytes) {
+  return val::global("Uint8Array")
+      .new_(emscripten::typed_memory_view(bytes.size(),
+                                          reinterpret_cast<const unsigned char*>(bytes.data())));
+}
+
+const char* KindName(ledger::MemberKind kind) {
+  return kind == ledger::MemberKind::kScout ? "scout" : "adult";
+}
+
+// Lists the members a comparison finds added, removed and changed, each list up to kListed
+// members: an export compared with an unrelated file changes every member, and the page shows
+// no more than a leader reads. Keys and texts are the records' bytes (Uint8Array).
+class ChangeList final : public ledger::ChangeListener {
+ public:
+  static constexpr std::size_t kListed = 1000;
+
+  void OnAdded(ledger::MemberKind kind, std::size_t number, std::size_t line,
+               std::string_view key) override {
+    if (Full(added_)) {
+      return;
+    }
+    val member = val::object();
+    member.set("kind", KindName(kind));
+    member.set("number", number);
+    member.set("line", line);
+    member.set("key", BytesOf(key));
+    added_.call<void>("push", member);
+  }
+  void OnChanged(ledger::MemberKind kind, std::size_t number, std::size_t line,
+                 std::string_view key, const ledger::ChangedField* fields, int count) override {
+    if (Full(changed_)) {
+      return;
+    }
+    val member = val::object();
+    member.set("kind", KindName(kind));
+    member.set("number", number);
+    member.set("line", line);
+    member.set("key", BytesOf(key));
+    val changes = val::array();
+    for (int i = 0; i < count; ++i) {
+      val field = val::object();
+      field.set("field", fields[i].field);
+      field.set("earlier", BytesOf(fields[i].earlier));
+      field.set("now", BytesOf(fields[i].now));
+      changes.call<void>("push", field);
+    }
+    member.set("fields", changes);
+    changed_.call<void>("push", member);
+  }
+  void OnRemoved(ledger::MemberKind kind, std::size_t record, std::string_view key) override {
+    if (Full(removed_)) {
+      return;
+    }
+    val member = val::object();
+    member.set("kind", KindName(kind));
+    member.set("record", record);
+    member.set("key", BytesOf(key));
+    removed_.call<void>("push", member);
+  }
+
+  // The comparison for the page: whether it is complete, the file that could not be read as
+  // records ("" when none), the counts of each kind, their text as the notice says them, whether
+  // anything changed, the lists, and whether every member changed is in them.
+  val Value(const ledger::RecordComparison& comparison, bool loaded) const {
+    val value = val::object();
+    value.set("complete", loaded && comparison.complete());
+    value.set("failed", comparison.failed() ? std::string(ledger::OutputFileName(
+                                                  comparison.failedFile() ==
+                                                          ledger::MemberKind::kScout
+                                                      ? ledger::OutputFile::kScouts
+                                                      : ledger::OutputFile::kAdults))
+                                            : std::string());
+    const ledger::ChangeCounts& scouts = comparison.counts(ledger::MemberKind::kScout);
+    const ledger::ChangeCounts& adults = comparison.counts(ledger::MemberKind::kAdult);
+    value.set("scouts", CountsOf(scouts));
+    value.set("adults", CountsOf(adults));
+    value.set("text", ledger::ChangeCountsText(scouts, adults));
+    value.set("anyChange", comparison.anyChange());
+    value.set("added", added_);
+    value.set("removed", removed_);
+    value.set("changed", changed_);
+    value.set("allListed", !full_);
+    return value;
+  }
+
+ private:
+  bool Full(const val& list) {
+    if (list["length"].as<std::size_t>() < kListed) {
+      return false;
+    }
+    full_ = true;
+    return true;
+  }
+  static val CountsOf(const ledger::ChangeCounts& counts) {
+    val value = val::object();
+    value.set("added", counts.added);
+    value.set("removed", counts.removed);
+    value.set("changed", counts.changed);
+    value.set("unchanged", counts.unchanged);
+    return value;
+  }
+
+  val added_ = val::array();
+  val removed_ = val::array();
+  val changed_ = val::array();
+  bool full_ = false;
+};
+
+// An earlier record file in the module's memory, from the page's {at, size}; absent for null or
+// undefined.
+struct EarlierBytes {
+  explicit EarlierBytes(const val& file) {
+    if (file.isNull() || file.isUndefined()) {
+      return;
+    }
+    bytes = std::string_view(reinterpret_cast<const char*>(file["at"].as<std::uintptr_t>()),
+                             file["size"].as<std::size_t>());
+    source = std::make_unique<ledger::MemoryRecords>(bytes);
+  }
+  std::string_view bytes;
+  std::unique_ptr<ledger::MemoryRecords> source;
+};
+
 // Converts the `size` export bytes at `address` in the module's memory, handing the outputs to
 // `output` (see CallbackReceiver), and checks them in the same read for the preview; unless the
-// run would take more than `room` bytes besides the export.
-RunValue Convert(std::uintptr_t address, std::size_t size, double room, val output) {
+// run would take more than `room` bytes besides the export. `earlier`, unless null, holds the
+// record files the outputs are compared with, in the same read: {scouts, adults}, each {at, size}
+// in the module's memory or null for a missing file, and `preview`, false for a run that makes
+// none. A file that cannot be read as records leaves the comparison out of the run.
+RunValue Convert(std::uintptr_t address, std::size_t size, double room, val output, val earlier) {
   const std::string_view bytes(reinterpret_cast<const char*>(address), size);
   const std::size_t lines = ledger::CountExportLines(bytes);
   RunValue run;
@@ -561,25 +730,46 @@ RunValue Convert(std::uintptr_t address, std::size_t size, double room, val outp
     return run;
   }
   run.fits = true;
+  const bool comparing = !earlier.isNull() && !earlier.isUndefined();
+  const bool previewing = !comparing || !earlier["preview"].isFalse();
   ledger::Notice notice;
   KeepNotice sink(notice);
   std::unique_ptr<PreviewBuilder> builder;
   try {
-    builder = std::make_unique<PreviewBuilder>(size, lines, output);
+    if (previewing) {
+      builder = std::make_unique<PreviewBuilder>(size, lines, output);
+    }
   } catch (const std::bad_alloc&) {
   }
+  ChangeList changes;
+  ledger::RecordComparison comparison(&changes);
+  bool loaded = false;
+  std::unique_ptr<EarlierBytes> scouts, adults;
+  if (comparing) {
+    scouts = std::make_unique<EarlierBytes>(earlier["scouts"]);
+    adults = std::make_unique<EarlierBytes>(earlier["adults"]);
+    try {
+      loaded = comparison.Load(scouts->source.get(), adults->source.get());
+    } catch (const std::bad_alloc&) {
+    }
+  }
   CallbackReceiver receiver(std::move(output));
+  PageFiles files(bytes, receiver);
+  ledger::RecordComparison* compared = loaded ? &comparison : nullptr;
   if (builder) {
     ledger::ExportCheck check(*builder);
-    run.completed = ledger::ConvertExportBytes(bytes, receiver, sink, &check);
+    run.completed = ledger::RunConversion(files, sink, &check, compared);
     if (run.completed) {
       run.preview = builder->Value(check.counts());
     }
   } else {
-    run.completed = ledger::ConvertExportBytes(bytes, receiver, sink);
+    run.completed = ledger::RunConversion(files, sink, nullptr, compared);
   }
   run.notice = ValueOf(notice);
   run.crcs = receiver.Crcs();
+  if (comparing && run.completed) {
+    run.comparison = changes.Value(comparison, loaded);
+  }
   return run;
 }
 
@@ -631,7 +821,8 @@ EMSCRIPTEN_BINDINGS(ledger) {
       .field("kind", &NoticeValue::kind)
       .field("caption", &NoticeValue::caption)
       .field("message", &NoticeValue::message)
-      .field("reason", &NoticeValue::reason);
+      .field("reason", &NoticeValue::reason)
+      .field("changes", &NoticeValue::changes);
   value_object<ColumnValue>("Column")
       .field("field", &ColumnValue::field)
       .field("room", &ColumnValue::room);
@@ -655,7 +846,8 @@ EMSCRIPTEN_BINDINGS(ledger) {
       .field("completed", &RunValue::completed)
       .field("notice", &RunValue::notice)
       .field("preview", &RunValue::preview)
-      .field("crcs", &RunValue::crcs);
+      .field("crcs", &RunValue::crcs)
+      .field("comparison", &RunValue::comparison);
   emscripten::function("convert", &Convert);
   emscripten::function("outputNames", &OutputNames);
   emscripten::function("notice", &NoticeOf);

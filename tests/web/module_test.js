@@ -7,11 +7,23 @@ const path = require('path');
 
 const [modulePath, examplePath] = process.argv.slice(2);
 
+// Copies `bytes` into the module's memory: its address.
+function place(module, bytes) {
+  const at = module._malloc(Math.max(bytes.length, 1)) >>> 0;
+  module.HEAPU8.set(bytes, at);
+  return at;
+}
+
 // One run as the worker makes it, with `room` bytes besides the export: {fits, completed,
-// notice, outputs, preview}, outputs the three files as the module handed them over.
-function run(module, bytes, room = Infinity) {
-  const input = module._malloc(Math.max(bytes.length, 1)) >>> 0;
-  module.HEAPU8.set(bytes, input);
+// notice, outputs, preview, comparison}, outputs the three files as the module handed them over.
+// `earlier`, when given, is {scouts, adults, preview}: the earlier record files' bytes (or null)
+// to compare with, and false for a run without a preview.
+function run(module, bytes, room = Infinity, earlier = null) {
+  const input = place(module, bytes);
+  const placed = earlier && {preview: earlier.preview};
+  for (const kind of ['scouts', 'adults']) {
+    if (earlier && earlier[kind]) placed[kind] = {at: place(module, earlier[kind]), size: earlier[kind].length};
+  }
   // Pieces of each output as the module hands them over; what a dropped file had is gone.
   const pieces = [[], [], []];
   const progress = [];
@@ -20,8 +32,9 @@ function run(module, bytes, room = Infinity) {
     piece(i, view) { pieces[i].push(Buffer.from(view)); return true; },
     drop(i) { pieces[i] = []; },
     progress(line, lines) { progress.push([line, lines]); },
-  });
+  }, placed);
   module._free(input);
+  for (const kind of ['scouts', 'adults']) if (placed && placed[kind]) module._free(placed[kind].at);
   return {...result, outputs: pieces.map((parts) => Buffer.concat(parts)), progress};
 }
 
@@ -79,9 +92,9 @@ async function main() {
   assert.deepStrictEqual(module.outputNames(), ['PVERSION.DAT', 'CPERW.DAT', 'APERW.DAT']);
   // Each notice the page shows of its own keeps the kind it has in the dialogs.
   assert.deepStrictEqual(module.notice('dropOneFile', ''), {code: 'dropOneFile', kind: 'warning',
-    caption: 'Convert Ledger Files', message: 'Please drop one export file at a time.', reason: ''});
+    caption: 'Convert Ledger Files', message: 'Please drop one export file at a time.', reason: '', changes: ''});
   assert.deepStrictEqual(module.notice('readFailed', 'Ledger.txt'), {code: 'readFailed',
-    kind: 'warning', caption: 'Unable to read file', message: 'Ledger.txt', reason: ''});
+    kind: 'warning', caption: 'Unable to read file', message: 'Ledger.txt', reason: '', changes: ''});
 
   const example = fs.readFileSync(examplePath);
   const converted = run(module, example);
@@ -167,6 +180,41 @@ async function main() {
   assert.deepStrictEqual(shown.cut, [[0], [0]]);
   assert.deepStrictEqual(preview(module, refused['not an export'][0]), {valid: false});
   assert.strictEqual(run(module, small).preview.utf8, 0, 'no UTF-8 in single-byte text');
+
+  // Compared with earlier record files in the same run: their own outputs change nothing; with a
+  // scout gone, one added and an adult's field changed, the lists name them; a file that is not
+  // whole records leaves the comparison, and never the run, out.
+  const latin1 = (bytes) => Buffer.from(bytes).toString('latin1');
+  const outputs = run(module, small).outputs;
+  const same = run(module, small, Infinity, {scouts: outputs[1], adults: outputs[2]});
+  assert.ok(same.completed && same.preview !== null);
+  assert.strictEqual(same.notice.changes,
+    'The files it replaced held exactly these members. Check that the export is a new one.');
+  assert.deepStrictEqual([same.comparison.complete, same.comparison.anyChange, same.comparison.scouts],
+    [true, false, {added: 0, removed: 0, changed: 0, unchanged: 2}]);
+  const edited = Buffer.from(outputs[2]);
+  edited.write('LATER', 512 + 16, 'latin1');  // the second adult's second field
+  const earlierScouts = Buffer.concat([outputs[1].subarray(0, 512), Buffer.from(outputs[2].subarray(0, 512))]);
+  earlierScouts.write('S-9\0\0', 512, 'latin1');
+  const changed = run(module, small, Infinity, {scouts: earlierScouts, adults: edited, preview: false});
+  assert.ok(changed.completed);
+  assert.strictEqual(changed.preview, null, 'no preview asked for');
+  assert.strictEqual(changed.notice.changes, 'Compared with the files it replaced: ' +
+    '1 scouts added, 1 removed, 0 changed; 0 adults added, 0 removed, 1 changed.');
+  assert.strictEqual(changed.comparison.text,
+    '1 scouts added, 1 removed, 0 changed; 0 adults added, 0 removed, 1 changed.');
+  assert.deepStrictEqual(changed.comparison.added.map((m) => [m.kind, m.number, m.line, latin1(m.key)]),
+    [['scout', 2, 4, 'S-2']]);
+  assert.deepStrictEqual(changed.comparison.removed.map((m) => [m.kind, m.record, latin1(m.key)]),
+    [['scout', 2, 'S-9']]);
+  assert.deepStrictEqual(changed.comparison.changed.map((m) => [m.kind, m.number, latin1(m.key),
+    m.fields.map((f) => [f.field, latin1(f.earlier), latin1(f.now)])]), [['adult', 2, 'A-2\xe9', [[1, 'LATER', '']]]]);
+  changed.outputs.forEach((output, i) => assert.ok(output.equals(outputs[i]), 'the same outputs'));
+  const cut = run(module, small, Infinity, {scouts: outputs[1].subarray(0, 700), adults: null});
+  assert.ok(cut.completed);
+  assert.strictEqual(cut.notice.changes, '');
+  assert.deepStrictEqual([cut.comparison.complete, cut.comparison.failed], [false, 'CPERW.DAT']);
+  assert.strictEqual(run(module, small).comparison, null, 'no comparison without earlier files');
 
   // The fields that hold UTF-8 multi-byte text, and no other: plain ASCII, single-byte text,
   // a cut or overlong sequence, a surrogate.
