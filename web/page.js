@@ -1,7 +1,9 @@
-// The page: hands one chosen or dropped file to the conversion worker, shows the run's notice in
-// a modal dialog and, after a completed run, offers the three files and previews what their
-// records hold. NOTICES (the core's notices that the page shows of its own: {code, kind, caption,
-// message} by code) is put in front of this script when the page is built.
+// The page: hands one chosen or dropped export, and the earlier record files chosen with it, to
+// the conversion worker, shows the run's notice in a modal dialog and, after a completed run,
+// offers the three files, previews what their records hold and what they change from the earlier
+// files, and checks the folder they are saved into. NOTICES (the core's notices that the page
+// shows of its own: {code, kind, caption, message} by code) is put in front of this script when
+// the page is built.
 'use strict';
 
 // What the 32-bit module can hold at once: the export and its output together.
@@ -25,6 +27,12 @@ const cancelButton = document.getElementById('cancel');
 const busyLine = document.getElementById('busy');
 const dialog = document.getElementById('notice');
 const okButton = document.getElementById('ok');
+const goOnButton = document.getElementById('go-on');
+const compareButton = document.getElementById('compare');
+const earlierInput = document.getElementById('earlier-files');
+const checkButton = document.getElementById('check');
+const checkInput = document.getElementById('check-folder');
+const checkStatus = document.getElementById('check-status');
 // The converted notice's first paragraph says that the run completed; the rest, how to import,
 // is shown only once the files are saved.
 const [CONVERTED_TEXT, ...IMPORT_TEXT] = NOTICES.converted.message.split('\n\n');
@@ -37,6 +45,12 @@ const UNPACK_TEXT = 'Unpack ledger-import.zip into the folder from which your le
 // The advice under the reason a file is no export.
 const EXPORT_AGAIN = 'Please export it again from the web program, and choose that file here ' +
     'without opening it in another program first.';
+// The earlier record files a choice may hold beside the export, by the name the import reads
+// (in any case), and the kind of member each holds as the worker names it.
+const EARLIER_FILES = [['CPERW.DAT', 'scouts'], ['APERW.DAT', 'adults']];
+// A file that a browser saved under a new name, as Chromium ("CPERW (1).DAT") and Firefox
+// ("CPERW(1).DAT") name a download whose name is taken: the ledger program reads none of them.
+const RENAMED = /^(PVERSION|CPERW|APERW) ?\(\d+\)\.DAT$/i;
 
 const workerUrl = URL.createObjectURL(
   new Blob([document.getElementById('worker-source').textContent], {type: 'text/javascript'}));
@@ -46,7 +60,8 @@ let progressTimer = 0;
 let offered = [];  // {name, size, pieces, blob, url} of the files offered now
 let zip = null;  // {heads, tail, url} of the archive of the files offered now, or null
 let saved = new Set();  // the names of the offered files saved one by one
-let current = null;  // the file being converted
+let cancelled = null;  // what cancelling the run under way does, or null
+let lastRun = null;  // {file, crcs} of the completed run whose files are offered
 let shown = null;  // the preview on the page now: readPreview's result
 let runs = 0;  // the runs started, so that a preview drawn late is that of the last run
 
@@ -57,8 +72,14 @@ function describeBytes(bytes) {
   return bytes + (bytes === 1 ? ' byte' : ' bytes');
 }
 
-// Shows `notice` in the dialog: its message's paragraphs, or `paragraphs` in their place.
-function showNotice(notice, paragraphs = notice.message.split('\n\n')) {
+let answer = null;  // resolves the promise of the dialog shown now
+let focusAfter = null;  // where the keyboard goes when the dialog shown now closes, or null
+
+// Shows `notice` in the dialog: its message's paragraphs, or `paragraphs` in their place. With
+// `goOn`, it asks to go on: a button `goOn` beside Cancel, and a checkbox `option` when one is
+// given. The keyboard goes back to `after`, when given, once it closes. Returns a promise of the
+// answer, {goOn, option}, once the dialog closes.
+function showNotice(notice, paragraphs = notice.message.split('\n\n'), {goOn = null, option = null, after = null} = {}) {
   document.getElementById('icon-information').hidden = notice.kind !== 'information';
   document.getElementById('icon-warning').hidden = notice.kind === 'information';
   document.getElementById('notice-caption').textContent = notice.caption;
@@ -68,13 +89,78 @@ function showNotice(notice, paragraphs = notice.message.split('\n\n')) {
     p.textContent = paragraph;
     return p;
   }));
+  if (goOn && option) {
+    const label = document.createElement('label');
+    const box = document.createElement('input');
+    box.type = 'checkbox';
+    box.id = 'notice-option';
+    label.append(box, ' ' + option);
+    body.append(label);
+  }
+  goOnButton.hidden = !goOn;
+  goOnButton.textContent = goOn || '';
+  okButton.textContent = goOn ? 'Cancel' : 'OK';
+  okButton.classList.toggle('primary', !goOn);
+  if (answer) answer({goOn: false, option: false});
   if (dialog.open) dialog.close();
+  dialog.returnValue = '';
+  focusAfter = after;
   dialog.showModal();
-  okButton.focus();
+  (goOn ? goOnButton : okButton).focus();
+  return new Promise((resolve) => { answer = resolve; });
 }
 
-// After a completed run, the keyboard goes on to saving.
-dialog.addEventListener('close', () => (results.hidden || !zip ? chooseButton : downloadAll).focus());
+// After a completed run, the keyboard goes on to saving; after a question, back to what asked.
+dialog.addEventListener('close', () => {
+  // A dialog shown again at once closed the one before: its close comes when the new one is open.
+  if (dialog.open) return;
+  const option = document.getElementById('notice-option');
+  const resolve = answer;
+  answer = null;
+  if (resolve) resolve({goOn: dialog.returnValue === 'go-on', option: Boolean(option && option.checked)});
+  (focusAfter || (results.hidden || !zip ? chooseButton : downloadAll)).focus();
+});
+
+// A warning of the page's own, under the converter's caption.
+function warn(paragraphs) {
+  return showNotice({kind: 'warning', caption: NOTICES.converted.caption}, paragraphs);
+}
+
+// Names in a sentence: "A", "A and B", "A, B and C".
+function listed(names) {
+  return names.length < 2 ? names.join('') : names.slice(0, -1).join(', ') + ' and ' + names[names.length - 1];
+}
+
+// Sorts a choice of files: exactly one export, and beside it the earlier record files, one of
+// each name at most. Returns {file, earlier} (earlier null without record files), or {problem},
+// the paragraphs that say why nothing is converted. One file alone is the export, whatever its
+// name: the run says what it is.
+function sortChoice(files) {
+  if (files.length === 1) return {file: files[0], earlier: null};
+  const exports = [];
+  const earlier = {};
+  for (const file of files) {
+    const found = EARLIER_FILES.find(([name]) => name === file.name.toUpperCase());
+    if (!found) {
+      exports.push(file);
+    } else if (earlier[found[1]]) {
+      return {problem: ['Two of the files chosen are named ' + found[0] + ': choose the record files ' +
+          'of one folder, with one export.', 'Nothing was converted.']};
+    } else {
+      earlier[found[1]] = file;
+    }
+  }
+  if (exports.length === 0) {
+    return {problem: ['None of the files chosen is an export: choose the export file, and with it ' +
+        'the earlier CPERW.DAT and APERW.DAT if they are to be compared.', 'Nothing was converted.']};
+  }
+  if (exports.length > 1) {
+    return {problem: ['More than one of the files chosen is taken for an export: ' +
+        listed(exports.map((file) => file.name)) + '. Choose one export at a time, and beside it ' +
+        'only the earlier CPERW.DAT and APERW.DAT.', 'Nothing was converted.']};
+  }
+  return {file: exports[0], earlier: {scouts: earlier.scouts || null, adults: earlier.adults || null}};
+}
 
 function clearOffer() {
   for (const file of offered) if (file.url) URL.revokeObjectURL(file.url);
@@ -85,7 +171,9 @@ function clearOffer() {
   links.replaceChildren();
   results.hidden = true;
   saveStatus.textContent = '';
+  checkStatus.textContent = '';
   importNext.textContent = '';
+  lastRun = null;
 }
 
 // Once the files are saved, whichever way, the page says how to import them; after the archive,
@@ -301,8 +389,120 @@ function showPreview(result) {
   previewSection.hidden = false;
 }
 
+// What a comparison with earlier record files found ({comparison, unread, against, changes}:
+// the module's comparison, or null when `unread` could not be read; what it was made against, as
+// "the earlier files"; the notice's paragraph) in one sentence, in the words of that paragraph.
+function changesText(found) {
+  const {comparison, unread, against} = found;
+  if (!comparison || !comparison.complete) {
+    const why = unread ? unread + ' could not be read'
+      : comparison && comparison.failed ? comparison.failed + ' could not be read as records'
+      : 'There was not memory enough';
+    return why + ': the run was not compared with ' + against + '.';
+  }
+  if (!comparison.anyChange) return heldExactly(against) + ' Check that the export is a new one.';
+  return 'Compared with ' + against + ': ' + comparison.text;
+}
+
+// "The earlier files held exactly these members.", of what was compared against.
+function heldExactly(against) {
+  return against[0].toUpperCase() + against.slice(1) + ' held exactly these members.';
+}
+
+// The lists of the members a comparison found: what each is called, its columns and each row's
+// cells, text or an element.
+const CHANGE_LISTS = [
+  ['added', 'Members added', ['Kind', 'No.', 'Line', 'Field 0'],
+    (m) => [m.kind, m.number, m.line, decodeBytes(m.key)]],
+  ['removed', 'Members removed', ['Kind', 'Record', 'Field 0'],
+    (m) => [m.kind, m.record, decodeBytes(m.key)]],
+  ['changed', 'Members changed', ['Kind', 'No.', 'Line', 'Field 0', 'Changed fields'],
+    (m) => [m.kind, m.number, m.line, decodeBytes(m.key), changedFields(m.fields)]],
+];
+
+// Each changed field of a member: its earlier text struck through beside the new.
+function changedFields(fields) {
+  const cell = document.createDocumentFragment();
+  for (const {field, earlier, now} of fields) {
+    const change = document.createElement('span');
+    change.className = 'change';
+    const was = document.createElement('del');
+    was.textContent = decodeBytes(earlier);
+    const is = document.createElement('ins');
+    is.textContent = decodeBytes(now);
+    change.append('Field ' + field + ': ', was, ' ', is);
+    cell.append(change);
+  }
+  return cell;
+}
+
+// Opens the preview with what a comparison found (see changesText): the counts, then a table of
+// each kind of change that it found.
+function showChanges(found) {
+  const area = document.getElementById('changes');
+  document.getElementById('changes-counts').textContent = found.comparison && found.comparison.complete
+    ? (found.comparison.anyChange ? found.comparison.text : heldExactly(found.against))
+    : changesText(found);
+  const parts = [];
+  const {comparison} = found;
+  if (comparison && comparison.complete) {
+    const said = document.createElement('p');
+    said.textContent = 'Compared with ' + found.against + '.';
+    parts.push(said);
+    for (const [list, title, heads, cells] of CHANGE_LISTS) {
+      const members = comparison[list];
+      if (members.length === 0) continue;
+      const group = document.createElement('div');
+      group.className = 'preview-group';
+      const heading = document.createElement('h3');
+      heading.id = 'changes-' + list;
+      heading.textContent = title + ' (' + (comparison.scouts[list] + comparison.adults[list]).toLocaleString() + ')';
+      const scroll = document.createElement('div');
+      scroll.className = 'table-scroll';
+      scroll.tabIndex = 0;
+      scroll.setAttribute('role', 'region');
+      scroll.setAttribute('aria-labelledby', heading.id);
+      const table = document.createElement('table');
+      const head = document.createElement('tr');
+      for (const text of heads) {
+        const th = document.createElement('th');
+        th.scope = 'col';
+        th.textContent = text;
+        head.append(th);
+      }
+      const body = document.createElement('tbody');
+      for (const member of members) {
+        const tr = document.createElement('tr');
+        cells(member).forEach((value, i) => {
+          const cell = document.createElement(i === 0 ? 'th' : 'td');
+          if (i === 0) cell.scope = 'row';
+          cell.append(typeof value === 'object' ? value : String(value));
+          tr.append(cell);
+        });
+        body.append(tr);
+      }
+      const thead = document.createElement('thead');
+      thead.append(head);
+      table.append(thead, body);
+      scroll.append(table);
+      group.append(heading, scroll);
+      parts.push(group);
+    }
+    if (!comparison.allListed) {
+      const note = document.createElement('p');
+      note.textContent = 'Each list shows its first ' + counted(Math.max(...CHANGE_LISTS.map(([list]) =>
+        comparison[list].length)), 'member', 'members') + '.';
+      parts.push(note);
+    }
+  }
+  document.getElementById('changes-lists').replaceChildren(...parts);
+  area.hidden = false;
+}
+
 function clearPreview() {
   previewSection.hidden = true;
+  document.getElementById('changes').hidden = true;
+  document.getElementById('changes-lists').replaceChildren();
   shown = null;
   for (const id of ['scouts', 'adults']) {
     const root = document.getElementById(id);
@@ -350,7 +550,7 @@ function setRunning(on, message) {
       cancelButton.classList.remove('pending');
     }, PROGRESS_DELAY_MS);
   }
-  chooseButton.disabled = on;
+  for (const button of [chooseButton, saveButton, compareButton, checkButton]) button.disabled = on;
   document.getElementById('page').setAttribute('aria-busy', on ? 'true' : 'false');
   statusLine.textContent = message;
   busyLine.textContent = '';
@@ -372,8 +572,8 @@ function tooLargeNotice(fileBytes, needs) {
   };
 }
 
-function finishRun(file, started, result) {
-  current = null;
+function finishRun(file, started, result, earlier) {
+  cancelled = null;
   const seconds = ((performance.now() - started) / 1000).toFixed(2);
   performance.measure('ledger-run', {start: started, detail: {memoryBytes: result.memoryBytes || 0, phaseMs: result.phaseMs}});
   if (result.tooLarge) {
@@ -391,11 +591,18 @@ function finishRun(file, started, result) {
     });
     return;
   }
-  if (result.completed) offer(result.files, result.zip);
-  // What the dialog says: after a completed run, that the files are to be saved; for a file that
-  // is no export, why, as the command says it, and what to do.
+  if (result.completed) {
+    offer(result.files, result.zip);
+    lastRun = {file, crcs: result.crcs};
+  }
+  // What the dialog says: after a completed run, that the files are to be saved, then what the
+  // earlier files held, as the command says it; for a file that is no export, why, as the command
+  // says it, and what to do.
   let paragraphs = result.notice.message.split('\n\n');
   if (result.completed) paragraphs = [CONVERTED_TEXT, SAVE_FIRST];
+  if (result.completed && result.notice.changes) paragraphs.push(result.notice.changes);
+  const found = result.completed && earlier &&
+      {comparison: result.comparison, unread: result.unread, against: 'the earlier files'};
   if (result.notice.reason) paragraphs.push(file.name + ': ' + result.notice.reason + '.', EXPORT_AGAIN);
   // The notice follows in a task of its own, and the preview is drawn behind it once it has been
   // painted: after a large run, laying out the preview's tables takes longer than the rest of the
@@ -406,7 +613,9 @@ function finishRun(file, started, result) {
     showNotice(result.notice, paragraphs);
     if (!result.completed || !result.preview) return;
     requestAnimationFrame(() => setTimeout(() => {
-      if (run === runs) showPreview(result.preview);
+      if (run !== runs) return;
+      showPreview(result.preview);
+      if (found) showChanges(found);
     }, 0));
   }, 0);
 }
@@ -425,21 +634,8 @@ function refuseWhileRunning(file) {
       '. Wait for it to end, or cancel it, then choose the file again.';
 }
 
-function startRun(file) {
-  if (running) {
-    refuseWhileRunning(file);
-    return;
-  }
-  clearOffer();
-  clearPreview();
-  ++runs;
-  const started = performance.now();
-  current = file;
-  setRunning(true, 'Converting ' + file.name + '…');
-  if (file.size > LIMIT_BYTES) {
-    finishRun(file, started, {tooLarge: {fileBytes: file.size, needs: null}});
-    return;
-  }
+// Sends `message` to the worker and hands its one result to `done`, showing its progress.
+function runInWorker(message, done) {
   const runner = readyWorker();
   const settle = (result) => {
     runner.onmessage = runner.onerror = null;
@@ -448,7 +644,7 @@ function startRun(file) {
       runner.terminate();
       if (worker === runner) worker = null;
     }
-    finishRun(file, started, result);
+    done(result);
   };
   runner.onmessage = (event) => {
     if (event.data.progress !== undefined) {
@@ -461,21 +657,75 @@ function startRun(file) {
     event.preventDefault();
     settle({error: event.message || 'the worker failed'});
   };
-  runner.postMessage({file, limit: LIMIT_BYTES});
+  runner.postMessage(message);
+}
+
+// Converts `file`, compared with `earlier` ({scouts, adults}, each a File or null) when given.
+function startRun(file, earlier = null) {
+  if (running) {
+    refuseWhileRunning(file);
+    return;
+  }
+  clearOffer();
+  clearPreview();
+  ++runs;
+  const started = performance.now();
+  setRunning(true, 'Converting ' + file.name + '…');
+  cancelled = () => setRunning(false, file.name + ' was not converted: the conversion was cancelled. No file was written.');
+  if (file.size > LIMIT_BYTES) {
+    finishRun(file, started, {tooLarge: {fileBytes: file.size, needs: null}});
+    return;
+  }
+  runInWorker({file, limit: LIMIT_BYTES, earlier}, (result) => finishRun(file, started, result, earlier));
+}
+
+// Compares the records of the completed run with `earlier` ({scouts, adults}, each a File or
+// Blob, or null), described as `against` ("the earlier files"), by converting its export again in
+// the worker, keeping no file: a promise of what it found (see changesText), or null when it
+// could not compare, which it has then said. The export must still be the one converted.
+function compareWith(earlier, against) {
+  return new Promise((resolve) => {
+    if (running || !lastRun) {
+      resolve(null);
+      return;
+    }
+    const {file, crcs} = lastRun;
+    setRunning(true, 'Comparing ' + file.name + ' with ' + against + '…');
+    cancelled = () => {
+      setRunning(false, 'The comparison with ' + against + ' was cancelled.');
+      resolve(null);
+    };
+    runInWorker({file, limit: LIMIT_BYTES, earlier, compareOnly: true}, (result) => {
+      cancelled = null;
+      setRunning(false, '');
+      const cannot = file.name + ' could not be compared with ' + against;
+      if (result.error !== undefined) {
+        warn([cannot + ': the comparison stopped unexpectedly (' + result.error + ').']);
+      } else if (result.tooLarge || result.outOfMemory) {
+        warn([cannot + ': together they are too large for this page.']);
+      } else if (!result.completed || result.crcs.some((crc, i) => crc !== crcs[i])) {
+        warn([cannot + ': it is no longer the file that was converted.', 'Convert it again, then compare.']);
+      } else {
+        resolve({comparison: result.comparison, unread: result.unread, against, changes: result.notice.changes});
+        return;
+      }
+      resolve(null);
+    });
+  });
 }
 
 // Stops the run at once: its worker goes, with whatever it held, and a fresh one is made ready.
 function cancelRun() {
-  if (!running || !current) return;
-  const file = current;
-  current = null;
+  if (!running || !cancelled) return;
+  const after = cancelled;
+  cancelled = null;
   if (worker) {
     worker.onmessage = worker.onerror = null;
     worker.terminate();
     worker = null;
   }
   readyWorker();
-  setRunning(false, file.name + ' was not converted: the conversion was cancelled. No file was written.');
+  after();
   chooseButton.focus();
 }
 
@@ -489,11 +739,26 @@ document.addEventListener('keydown', (event) => {
 
 readyWorker();
 chooseButton.addEventListener('click', () => fileInput.click());
+// Converts a choice of files (sortChoice), or says why it does not.
+function takeChoice(files) {
+  if (files.length === 0) return;
+  if (running) {
+    refuseWhileRunning(files.length === 1 ? files[0] : null);
+    return;
+  }
+  const choice = sortChoice(files);
+  if (choice.problem) {
+    warn(choice.problem);
+    return;
+  }
+  startRun(choice.file, choice.earlier);
+}
+
 fileInput.addEventListener('change', () => {
-  const file = fileInput.files[0];
+  const files = Array.from(fileInput.files);
   // Cleared so that choosing the same file again is a new choice.
   fileInput.value = '';
-  if (file) startRun(file);
+  takeChoice(files);
 });
 
 function carriesFiles(event) {
@@ -512,18 +777,30 @@ document.addEventListener('drop', (event) => {
   document.body.classList.remove('dropping');
   if (!carriesFiles(event)) return;
   event.preventDefault();
-  const files = event.dataTransfer.files;
-  if (files.length === 0) return;
-  if (running) {
-    refuseWhileRunning(files.length === 1 ? files[0] : null);
-    return;
-  }
-  if (files.length > 1) {
-    showNotice(NOTICES.dropOneFile);
-    return;
-  }
-  startRun(files[0]);
+  takeChoice(Array.from(event.dataTransfer.files));
 });
+
+// What a folder holds of the import's files: {earlier: {scouts, adults}, the record files there
+// (File, or null), and renamed, the names of the files that look like renamed downloads}. The
+// import reads names in any case.
+async function readFolder(folder) {
+  const earlier = {scouts: null, adults: null};
+  const renamed = [];
+  for await (const entry of folder.values()) {
+    if (entry.kind !== 'file') continue;
+    const found = EARLIER_FILES.find(([name]) => name === entry.name.toUpperCase());
+    if (found) earlier[found[1]] = await entry.getFile();
+    else if (RENAMED.test(entry.name)) renamed.push(entry.name);
+  }
+  return {earlier, renamed: renamed.sort()};
+}
+
+// What the page says of the renamed downloads in a folder.
+function renamedText(names) {
+  return names.length === 1
+    ? names[0] + ' looks like a renamed download: the ledger program does not read it.'
+    : listed(names) + ' look like renamed downloads: the ledger program does not read them.';
+}
 
 saveButton.addEventListener('click', async () => {
   const files = offered;
@@ -534,6 +811,42 @@ saveButton.addEventListener('click', async () => {
     saveStatus.textContent = error.name === 'AbortError' ? 'No folder was chosen; nothing was written.'
                                                          : 'The folder could not be opened: ' + error.message;
     return;
+  }
+  // What is there first: the record files this run replaces, compared, and renamed downloads,
+  // which may go; then the user says whether to go on.
+  let there;
+  try {
+    there = await readFolder(folder);
+  } catch (error) {
+    saveStatus.textContent = 'The files in the folder ' + folder.name + ' could not be read: ' +
+        error.message + '. Nothing was written.';
+    return;
+  }
+  let remove = [];
+  const held = EARLIER_FILES.filter(([, kind]) => there.earlier[kind]).map(([name]) => name);
+  if (held.length > 0 || there.renamed.length > 0) {
+    const paragraphs = [];
+    if (held.length > 0) {
+      const found = await compareWith(there.earlier, 'the files in the folder ' + folder.name);
+      if (!found) {
+        saveStatus.textContent = 'Nothing was written into the folder ' + folder.name + '.';
+        return;
+      }
+      if (files === offered) showChanges(found);
+      paragraphs.push('The folder ' + folder.name + ' already holds ' + listed(held) + '.', changesText(found));
+    }
+    if (there.renamed.length > 0) paragraphs.push(renamedText(there.renamed));
+    paragraphs.push('Save this run\'s files into it, replacing the ones there?');
+    const said = await showNotice({kind: 'information', caption: 'Save into folder'}, paragraphs, {
+      goOn: 'Save', after: saveButton,
+      option: there.renamed.length === 0 ? null
+        : there.renamed.length === 1 ? 'Delete ' + there.renamed[0] : 'Delete these ' + there.renamed.length + ' files',
+    });
+    if (!said.goOn) {
+      saveStatus.textContent = 'Nothing was written into the folder ' + folder.name + '.';
+      return;
+    }
+    if (said.option) remove = there.renamed;
   }
   const written = [];
   for (const file of files) {
@@ -549,6 +862,122 @@ saveButton.addEventListener('click', async () => {
       return;
     }
   }
-  saveStatus.textContent = 'Wrote ' + written.join(', ') + ' into the folder ' + folder.name + '.';
+  let text = 'Wrote ' + written.join(', ') + ' into the folder ' + folder.name + '.';
+  const deleted = [];
+  for (const name of remove) {
+    try {
+      await folder.removeEntry(name);
+      deleted.push(name);
+    } catch (error) {
+      text += ' ' + name + ' could not be deleted: ' + error.message + '.';
+    }
+  }
+  if (deleted.length > 0) text += ' Deleted ' + listed(deleted) + '.';
+  saveStatus.textContent = text;
   if (files === offered) markSaved();
+});
+
+// The earlier record files among `files` ({scouts, adults}), or {problem}: why they are not.
+function earlierFiles(files) {
+  const earlier = {scouts: null, adults: null};
+  for (const file of files) {
+    const found = EARLIER_FILES.find(([name]) => name === file.name.toUpperCase());
+    if (!found) {
+      return {problem: ['Only CPERW.DAT and APERW.DAT, the record files of an earlier import, can be ' +
+          'compared: ' + file.name + ' is neither.', 'Nothing was compared.']};
+    }
+    if (earlier[found[1]]) {
+      return {problem: ['Two of the files chosen are named ' + found[0] + ': choose the record files of ' +
+          'one folder.', 'Nothing was compared.']};
+    }
+    earlier[found[1]] = file;
+  }
+  return {earlier};
+}
+
+compareButton.addEventListener('click', () => earlierInput.click());
+earlierInput.addEventListener('change', async () => {
+  const files = Array.from(earlierInput.files);
+  earlierInput.value = '';
+  if (files.length === 0 || running) return;
+  const choice = earlierFiles(files);
+  if (choice.problem) {
+    warn(choice.problem);
+    return;
+  }
+  const found = await compareWith(choice.earlier, 'the earlier files');
+  if (!found) return;
+  if (shown) showChanges(found);
+  // As a run given the earlier files says it.
+  showNotice({kind: 'information', caption: NOTICES.converted.caption},
+      [found.changes || changesText(found)], {after: compareButton});
+});
+
+// Whether two Blobs hold the same bytes.
+async function sameBytes(a, b) {
+  if (a.size !== b.size) return false;
+  const [x, y] = await Promise.all([a.arrayBuffer(), b.arrayBuffer()]);
+  const words = x.byteLength >> 2;
+  const [p, q] = [new Int32Array(x, 0, words), new Int32Array(y, 0, words)];
+  for (let i = 0; i < words; i++) if (p[i] !== q[i]) return false;
+  const [u, v] = [new Uint8Array(x), new Uint8Array(y)];
+  for (let i = words << 2; i < u.length; i++) if (u[i] !== v[i]) return false;
+  return true;
+}
+
+// Reads the import folder after the files were saved: it is ready when it holds this run's three
+// files byte for byte. A browser that renamed a download leaves the older file in its place,
+// which no download can see.
+checkButton.addEventListener('click', () => checkInput.click());
+checkInput.addEventListener('change', async () => {
+  const chosen = Array.from(checkInput.files);
+  checkInput.value = '';
+  if (running || !lastRun) return;
+  const files = offered;
+  // The folder's own files, not those of folders within it.
+  const top = chosen.filter((file) => file.webkitRelativePath.split('/').length === 2);
+  const folderName = chosen.length > 0 ? chosen[0].webkitRelativePath.split('/')[0] : 'chosen';
+  const byName = new Map();
+  const renamed = [];
+  for (const file of top) {
+    const name = file.name.toUpperCase();
+    if (files.some((offer) => offer.name === name)) byName.set(name, file);
+    else if (RENAMED.test(file.name)) renamed.push(file.name);
+  }
+  renamed.sort();
+  const missing = [];
+  const differing = [];
+  try {
+    for (const file of files) {
+      const there = byName.get(file.name);
+      if (!there) missing.push(file.name);
+      else if (!(await sameBytes(there, blobOf(file)))) differing.push(file.name);
+    }
+  } catch (error) {
+    checkStatus.textContent = 'The files in the folder ' + folderName + ' could not be read: ' + error.message + '.';
+    return;
+  }
+  if (files !== offered) return;
+  if (missing.length === 0 && differing.length === 0) {
+    const ready = 'The folder ' + folderName + ' holds this run\'s ' + listed(files.map((file) => file.name)) +
+        ', byte for byte: it is ready to import.';
+    checkStatus.textContent = ready + (renamed.length ? ' ' + renamedText(renamed) : '');
+    showNotice({kind: 'information', caption: 'Check the import folder'},
+        [ready, ...(renamed.length ? [renamedText(renamed)] : [])], {after: checkButton});
+    return;
+  }
+  const paragraphs = ['The folder ' + folderName + ' does not hold this run\'s files: ' +
+      listed([...differing.map((name) => name + ' differs'), ...missing.map((name) => name + ' is missing')]) + '.'];
+  const earlier = {scouts: byName.get('CPERW.DAT') || null, adults: byName.get('APERW.DAT') || null};
+  if ((earlier.scouts || earlier.adults) && differing.some((name) => name !== 'PVERSION.DAT')) {
+    const found = await compareWith(earlier, 'the files in the folder ' + folderName);
+    if (!found || files !== offered) return;
+    if (shown) showChanges(found);
+    paragraphs.push(changesText(found));
+  }
+  if (renamed.length) paragraphs.push(renamedText(renamed));
+  paragraphs.push('Save the files into the folder again, replacing the ones there' +
+      (renamed.length ? ' and deleting the renamed ones' : '') + ', then check it once more.');
+  checkStatus.textContent = paragraphs.join(' ');
+  showNotice({kind: 'warning', caption: 'Check the import folder'}, paragraphs, {after: checkButton});
 });

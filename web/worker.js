@@ -1,8 +1,12 @@
 // The conversion worker: follows the core's module (createLedgerModule) in one Blob. It takes
-// {warm} and {file, limit} messages, and answers each of the latter with {progress} messages
-// while it runs, then one {completed, notice, files, zip, preview} or {error} message. The files
-// ({name, pieces}, pieces being ArrayBuffers), the archive's own parts and the preview's typed
-// arrays (as the module's convert returns them, or null) are transferred, not copied.
+// {warm} and {file, limit, earlier, compareOnly} messages, and answers each of the latter with
+// {progress} messages while it runs, then one {completed, notice, files, zip, preview, crcs,
+// comparison, unread} or {error} message. `earlier`, when given, holds the earlier record files
+// to compare with ({scouts, adults}, each a Blob or null); a run with `compareOnly` keeps no
+// output and makes no preview, and gives each output's CRC-32 to tell that its outputs are those
+// of the run it is compared for. The files ({name, pieces}, pieces being ArrayBuffers), the
+// archive's own parts and the preview's typed arrays (as the module's convert returns them, or
+// null) are transferred, not copied.
 'use strict';
 
 // The least time between two progress messages.
@@ -129,7 +133,7 @@ function chunkReader(file) {
 
 // Reads `file` straight into the module's memory at `at`, a chunk at a time: holding the whole
 // file in an ArrayBuffer first would touch its size in memory once more.
-async function readInto(file, module, at) {
+async function readInto(file, module, at, report = true) {
   const end = at + file.size;
   const reader = chunkReader(file);
   for (;;) {
@@ -138,7 +142,7 @@ async function readInto(file, module, at) {
     if (value.length > end - at) throw new Error('the file changed while it was read');
     module.HEAPU8.set(value, at);
     at += value.length;
-    tellProgress(0.5 * (1 - (end - at) / file.size));
+    if (report) tellProgress(0.5 * (1 - (end - at) / file.size));
   }
   if (at !== end) throw new Error('the file changed while it was read');
 }
@@ -158,10 +162,33 @@ function transferable(result) {
   return buffers;
 }
 
-async function convert(file, limit) {
+// Reads the earlier record files into the module's memory: {scouts, adults} as convert takes
+// them, each {at, size} or null, the addresses to free, and the name of a file that could not be
+// read (whose run then compares with neither: a comparison never makes the run fail).
+async function readEarlier(module, earlier) {
+  const placed = {scouts: null, adults: null};
+  const held = [];
+  for (const kind of ['scouts', 'adults']) {
+    const file = earlier[kind];
+    if (!file) continue;
+    const at = module._malloc(Math.max(file.size, 1)) >>> 0;
+    if (at === 0) return {placed: null, held, unread: file.name};
+    held.push(at);
+    try {
+      await readInto(file, module, at, false);
+    } catch (error) {
+      return {placed: null, held, unread: file.name};
+    }
+    placed[kind] = {at, size: file.size};
+  }
+  return {placed, held, unread: ''};
+}
+
+async function convert(file, limit, earlier, compareOnly) {
   const module = await loadModule();
   const size = file.size;
-  if (size > limit) return {tooLarge: {fileBytes: size, needs: null}};
+  const earlierBytes = earlier ? [earlier.scouts, earlier.adults].reduce((total, f) => total + (f ? f.size : 0), 0) : 0;
+  if (size + earlierBytes > limit) return {tooLarge: {fileBytes: size + earlierBytes, needs: null}};
   progressAt = performance.now();
   const input = module._malloc(Math.max(size, 1)) >>> 0;
   if (input === 0) return {outOfMemory: true};
@@ -169,12 +196,21 @@ async function convert(file, limit) {
   let run;
   let files = [];
   let zip = null;
+  let held = [];
+  let unread = '';
   try {
     try {
       await readInto(file, module, input);
     } catch (error) {
       // What the command says of an export it cannot read: the caption, and the file's name.
       return {completed: false, notice: module.notice('readFailed', file.name)};
+    }
+    let compared = null;
+    if (earlier) {
+      const read = await readEarlier(module, earlier);
+      held = read.held;
+      unread = read.unread;
+      if (read.placed) compared = {...read.placed, preview: !compareOnly};
     }
     phases.read = performance.now();
     // Each output leaves the module a piece at a time, copied at once into an ArrayBuffer of its
@@ -183,9 +219,10 @@ async function convert(file, limit) {
     const names = module.outputNames();
     const pieces = names.map(() => []);
     // The module bounds what the run holds besides the export, and runs only within the limit.
-    run = module.convert(input, size, limit - size, {
+    run = module.convert(input, size, limit - size - earlierBytes, {
       begin(index) { pieces[index] = []; },
       piece(index, bytes) {
+        if (compareOnly) return true;
         try {
           pieces[index].push(bytes.slice().buffer);
           return true;
@@ -195,16 +232,17 @@ async function convert(file, limit) {
       },
       drop(index) { pieces[index] = []; },
       progress(line, lines) { tellProgress(0.5 + 0.5 * line / lines); },
-    });
+    }, compared);
     phases.converted = performance.now();
     if (!run.fits) return {tooLarge: {fileBytes: size, needs: run.needs}};
-    if (run.completed) {
+    if (run.completed && !compareOnly) {
       files = names.map((name, i) => ({name, pieces: pieces[i]}));
       const sizes = pieces.map((parts) => parts.reduce((total, piece) => total + piece.byteLength, 0));
       zip = zipParts(names, sizes, run.crcs, new Date());
     }
   } finally {
     module._free(input);
+    for (const at of held) module._free(at);
   }
   const phaseMs = {
     read: phases.read - phases.started,
@@ -212,7 +250,7 @@ async function convert(file, limit) {
     convert: phases.converted - phases.read,
   };
   return {completed: run.completed, notice: run.notice, files, zip, preview: run.preview,
-    memoryBytes: module.HEAPU8.length, phaseMs};
+    crcs: run.crcs, comparison: run.comparison, unread, memoryBytes: module.HEAPU8.length, phaseMs};
 }
 
 self.onmessage = async (event) => {
@@ -222,7 +260,8 @@ self.onmessage = async (event) => {
     return;
   }
   try {
-    const result = await convert(event.data.file, event.data.limit);
+    const {file, limit, earlier, compareOnly} = event.data;
+    const result = await convert(file, limit, earlier || null, Boolean(compareOnly));
     self.postMessage(result, transferable(result));
   } catch (error) {
     // The module may be unusable after a failure inside it: the next run loads a fresh one.
