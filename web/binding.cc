@@ -19,11 +19,11 @@
 #include "core/byte_source.h"
 #include "core/byte_words.h"
 #include "core/convert_memory.h"
-#include "core/output_sink.h"
 #include "core/convert_run.h"
 #include "core/export_check.h"
 #include "core/export_reader.h"
 #include "core/notice.h"
+#include "core/output_sink.h"
 #include "core/record_compare.h"
 #include "core/records.h"
 #include "core/text_fields.h"
@@ -658,12 +658,10 @@ class ChangeList final : public ledger::ChangeListener {
   val Value(const ledger::RecordComparison& comparison, bool loaded) const {
     val value = val::object();
     value.set("complete", loaded && comparison.complete());
-    value.set("failed", comparison.failed() ? std::string(ledger::OutputFileName(
-                                                  comparison.failedFile() ==
-                                                          ledger::MemberKind::kScout
-                                                      ? ledger::OutputFile::kScouts
-                                                      : ledger::OutputFile::kAdults))
-                                            : std::string());
+    const ledger::OutputFile failed = comparison.failedFile() == ledger::MemberKind::kScout
+                                          ? ledger::OutputFile::kScouts
+                                          : ledger::OutputFile::kAdults;
+    value.set("failed", comparison.failed() ? ledger::OutputFileName(failed) : "");
     const ledger::ChangeCounts& scouts = comparison.counts(ledger::MemberKind::kScout);
     const ledger::ChangeCounts& adults = comparison.counts(ledger::MemberKind::kAdult);
     value.set("scouts", CountsOf(scouts));

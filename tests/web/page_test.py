@@ -54,11 +54,14 @@ TIME_ZONE = "Asia/Kathmandu"
 NOT_THE_HEADER = 'line 1 is not "LedgerExport"'
 
 
-def native_run(export_bytes, work):
-    """Converts export_bytes with ledger-convert in a fresh folder under `work`: returns
-    (completed, caption, text, {name: bytes}, reason), reason the one the command gives for a file
-    that is no export, else None."""
+def native_run(export_bytes, work, earlier=None):
+    """Converts export_bytes with ledger-convert in a fresh folder under `work`, holding the
+    files of `earlier` ({name: bytes}) first: returns (completed, caption, text, {name: bytes},
+    reason), reason the one the command gives for a file that is no export, else None."""
     folder = tempfile.mkdtemp(dir=work)
+    for name, data in (earlier or {}).items():
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(data)
     path = os.path.join(folder, "Ledger.txt")
     with open(path, "wb") as f:
         f.write(export_bytes)
@@ -628,12 +631,16 @@ class PageTest(unittest.TestCase):
                          " folder, or delete the old files first.")
         self.assertEqual(self.driver.execute_async_script(run_axe), [])
 
-        # A folder stand-in that keeps what is written; the second save into it fails at APERW.DAT.
+        # A folder stand-in that keeps what is written; a later save into it fails at APERW.DAT.
         self.assertEqual(self.import_text(), "")
         self.driver.execute_script("""
             window.saved = {}; window.failAt = null;
+            const file = (name) => ({kind: 'file', name,
+                                     getFile: async () => new File([window.saved[name]], name)});
             window.showDirectoryPicker = async () => ({
               name: 'Import',
+              values: async function* () { for (const name of Object.keys(window.saved)) yield file(name); },
+              removeEntry: async (name) => { delete window.saved[name]; },
               getFileHandle: async (name, options) => ({
                 createWritable: async () => {
                   if (name === window.failAt) throw new Error('the disk is full');
@@ -655,11 +662,154 @@ class PageTest(unittest.TestCase):
               let text = ''; bytes.forEach((b) => { text += String.fromCharCode(b); });
               out[name] = btoa(text); })).then(() => done(out));""")
         self.assertEqual({name: base64.b64decode(data) for name, data in saved.items()}, files)
-        self.driver.execute_script("window.failAt = 'APERW.DAT';")
+
+        # Into a folder that holds record files and a renamed download, a save first says what
+        # they hold and asks: Cancel writes nothing, and the keyboard goes back to the button.
+        self.driver.execute_script("window.saved['CPERW (1).DAT'] = new Blob(['old']);")
+        asked = [
+            "The folder Import already holds CPERW.DAT and APERW.DAT.",
+            "The files in the folder Import held exactly these members. Check that the export is a new one.",
+            "CPERW (1).DAT looks like a renamed download: the ledger program does not read it.",
+            "Save this run's files into it, replacing the ones there?"]
         self.driver.switch_to.active_element.send_keys(Keys.ENTER)
-        WebDriverWait(self.driver, 10).until(lambda d: "could not" in status.text)
-        self.assertIn("Wrote PVERSION.DAT, CPERW.DAT into Import", status.text)
-        self.assertIn("APERW.DAT could not be written: the disk is full", status.text)
+        shown = self.wait_dialog()
+        self.assertEqual((shown["caption"], shown["paragraphs"][:4], shown["focused"]),
+                         ("Save into folder", asked, "go-on"))
+        self.assertEqual(self.driver.execute_async_script(run_axe), [])
+        self.close_dialog(focused="save")
+        WebDriverWait(self.driver, 10).until(lambda d: "Nothing" in status.text)
+        self.assertEqual(status.text, "Nothing was written into the folder Import.")
+        # Go on, with the renamed copy to go: a write that fails stops before anything is deleted.
+        self.driver.execute_script("window.failAt = 'APERW.DAT';")
+        for fail in (True, False):
+            if not fail:
+                self.driver.execute_script("window.failAt = null;")
+            self.driver.switch_to.active_element.send_keys(Keys.ENTER)
+            self.wait_dialog()
+            self.driver.find_element(By.ID, "notice-option").click()
+            self.driver.find_element(By.ID, "go-on").click()
+            WebDriverWait(self.driver, 10).until(lambda d: ("could not" if fail else "Deleted") in status.text)
+            self.assertEqual(self.driver.switch_to.active_element.get_attribute("id"), "save")
+            if fail:
+                self.assertIn("Wrote PVERSION.DAT, CPERW.DAT into Import", status.text)
+                self.assertIn("APERW.DAT could not be written: the disk is full", status.text)
+            else:
+                self.assertEqual(status.text, "Wrote PVERSION.DAT, CPERW.DAT, APERW.DAT into the folder"
+                                 " Import. Deleted CPERW (1).DAT.")
+        self.assertEqual(sorted(self.driver.execute_script("return Object.keys(window.saved)")), sorted(NAMES))
+
+    def changes_shown(self):
+        """The comparison that opens the preview: its counts, and each list's heading and rows, a
+        changed field as "FIELD: -EARLIER +NEW"."""
+        WebDriverWait(self.driver, 10).until(
+            lambda d: d.find_element(By.ID, "changes").is_displayed())
+        return self.driver.execute_script("""
+            const text = (cell) => Array.from(cell.childNodes, (node) => node.nodeName === 'SPAN'
+              ? Array.from(node.childNodes, (part) => part.nodeName === 'DEL' ? '-' + part.textContent
+                : part.nodeName === 'INS' ? '+' + part.textContent : part.textContent.trim())
+                  .filter(Boolean).join(' ')
+              : node.textContent).join('; ');
+            return [document.getElementById('changes-counts').textContent,
+                    Array.from(document.querySelectorAll('#changes-lists .preview-group'), (group) =>
+                      [group.querySelector('h3').textContent,
+                       Array.from(group.querySelectorAll('tbody tr'),
+                                  (tr) => Array.from(tr.cells, text))])];""")
+
+    def test_earlier_record_files_are_compared(self):
+        self.open(self.origins()[0][1])
+        self.driver.execute_script(self.axe)
+        run_axe = "axe.run(document).then((r) => arguments[arguments.length - 1](r.violations))"
+        before = b"LedgerExport\r\nScouts\r\nS-1\tAnn\r\nS-2\tBo\r\nAdults\r\nA-1\tCy\r\n"
+        after = b"LedgerExport\r\nScouts\r\nS-1\tAnne\r\nS-3\tDee\r\nAdults\r\nA-1\tCy\r\nA-2\tEd\r\n"
+        _, _, _, earlier, _ = native_run(before, self.work)
+        _, _, text, files, _ = native_run(after, self.work, earlier)
+        paragraphs = text.split("\n\n")
+        counts = "1 scouts added, 1 removed, 1 changed; 1 adults added, 0 removed, 0 changed."
+        self.assertEqual(paragraphs[2], "Compared with the files it replaced: " + counts)
+        folder = tempfile.mkdtemp(dir=self.work)
+        # The earlier files' names in any case.
+        paths = {}
+        for name, data in [("Ledger.txt", after), ("cperw.dat", earlier["CPERW.DAT"]),
+                           ("APERW.dat", earlier["APERW.DAT"]), ("Second.txt", after)]:
+            paths[name] = os.path.join(folder, name)
+            with open(paths[name], "wb") as f:
+                f.write(data)
+        lists = [
+            ["Members added (2)", [["scout", "2", "4", "S-3"], ["adult", "2", "7", "A-2"]]],
+            ["Members removed (1)", [["scout", "2", "S-2"]]],
+            ["Members changed (1)", [["scout", "1", "3", "S-1", "Field 1: -Ann +Anne"]]]]
+
+        # Several files hold one export, and beside it the earlier record files, or none is run.
+        for chosen, said in [
+                (["Ledger.txt", "Second.txt", "cperw.dat"],
+                 ["More than one of the files chosen is taken for an export: Ledger.txt and Second.txt."
+                  " Choose one export at a time, and beside it only the earlier CPERW.DAT and"
+                  " APERW.DAT.", "Nothing was converted."]),
+                (["cperw.dat", "APERW.dat"],
+                 ["None of the files chosen is an export: choose the export file, and with it the"
+                  " earlier CPERW.DAT and APERW.DAT if they are to be compared.", "Nothing was converted."]),
+                (["Ledger.txt", "cperw.dat", "APERW.dat"], [paragraphs[0], SAVE_FIRST, paragraphs[2]])]:
+            self.choose("\n".join(paths[name] for name in chosen))
+            shown = self.wait_dialog()
+            self.assertEqual(shown["paragraphs"], said, chosen)
+            self.assertEqual(shown["warning"], len(said) == 2, chosen)
+            self.close_dialog(focused="choose" if len(said) == 2 else "download-all")
+        self.assertEqual(self.changes_shown(), [counts, lists])
+        self.assertEqual(self.driver.execute_script(
+            "return document.querySelector('#changes del').textContent"), "Ann")
+        self.assertEqual(self.driver.execute_async_script(run_axe), [])
+
+        # After a run without them: "Compare with earlier files…" runs the same comparison, and
+        # with this run's own files, finds that they hold exactly its members.
+        self.choose(paths["Ledger.txt"])
+        self.wait_dialog()
+        self.close_dialog(focused="download-all")
+        self.assertFalse(self.driver.find_element(By.ID, "changes").is_displayed())
+        own_folder = tempfile.mkdtemp(dir=self.work)
+        own = [os.path.join(own_folder, name) for name in ("CPERW.DAT", "APERW.DAT")]
+        for path in own:
+            with open(path, "wb") as f:
+                f.write(files[os.path.basename(path)])
+        for chosen, said, shown_counts, shown_lists in [
+                ([paths["cperw.dat"], paths["APERW.dat"]], paragraphs[2], counts, lists),
+                (own, "The files it replaced held exactly these members. Check that the export is a"
+                 " new one.", "The earlier files held exactly these members.", [])]:
+            self.driver.find_element(By.ID, "earlier-files").send_keys("\n".join(chosen))
+            self.assertEqual(self.wait_dialog()["paragraphs"], [said])
+            self.close_dialog(focused="compare")
+            self.assertEqual(self.changes_shown(), [shown_counts, shown_lists])
+
+        # "Check the import folder…" reads the folder's own files: this run's, byte for byte, and
+        # a renamed download beside them.
+        imported = os.path.join(tempfile.mkdtemp(dir=self.work), "Import")
+        os.mkdir(imported)
+        for name, data in list(files.items()) + [("APERW(2).DAT", b"old")]:
+            with open(os.path.join(imported, name), "wb") as f:
+                f.write(data)
+        check = self.driver.find_element(By.ID, "check-status")
+        self.driver.find_element(By.ID, "check-folder").send_keys(imported)
+        shown = self.wait_dialog()
+        self.assertEqual(shown["paragraphs"], [
+            "The folder Import holds this run's PVERSION.DAT, CPERW.DAT and APERW.DAT, byte for"
+            " byte: it is ready to import.",
+            "APERW(2).DAT looks like a renamed download: the ledger program does not read it."])
+        self.assertEqual(check.text, " ".join(shown["paragraphs"]))
+        self.close_dialog(focused="check")
+        # With the earlier files still there, it says what they are and what importing them keeps.
+        for name in ("CPERW.DAT", "APERW.DAT"):
+            with open(os.path.join(imported, name), "wb") as f:
+                f.write(earlier[name])
+        self.driver.find_element(By.ID, "check-folder").send_keys(imported)
+        shown = self.wait_dialog()
+        self.assertEqual(shown["paragraphs"], [
+            "The folder Import does not hold this run's files: CPERW.DAT differs and APERW.DAT differs.",
+            "Compared with the files in the folder Import: " + counts,
+            "APERW(2).DAT looks like a renamed download: the ledger program does not read it.",
+            "Save the files into the folder again, replacing the ones there and deleting the renamed"
+            " ones, then check it once more."])
+        self.assertTrue(shown["warning"])
+        self.close_dialog(focused="check")
+        self.assert_no_console_errors()
 
     def service_worker_ready(self):
         """Waits for the page's service worker to take charge of its scope: returns its script's
