@@ -999,13 +999,20 @@ class PageTest(unittest.TestCase):
             self.assertTrue(dark != light and max(channels) < 64, (light, dark))
             self.driver.execute_script(self.axe)
             self.assertEqual(self.driver.execute_async_script(run_axe), [])
-            # A run with a cut field: the notice, then the links and the preview's marked cells.
+            # A run with a cut field, compared with an earlier file: the notice, then the links, the
+            # members changed, and the preview's marked cells.
             member = b"S-1\t" + b"\t".join(b"f%d" % k for k in range(1, 9)) + b"\t" + b"x" * 60
-            self.choose(self.write_export("dark.txt", b"LedgerExport\r\n" + member + b"\r\n"))
+            _, _, _, earlier, _ = native_run(b"LedgerExport\r\nS-1\tf0\r\n", self.work)
+            earlier_path = os.path.join(tempfile.mkdtemp(dir=self.work), "CPERW.DAT")
+            with open(earlier_path, "wb") as f:
+                f.write(earlier["CPERW.DAT"])
+            self.choose(self.write_export("dark.txt", b"LedgerExport\r\n" + member + b"\r\n") +
+                        "\n" + earlier_path)
             self.wait_dialog()
             self.assertEqual(self.driver.execute_async_script(run_axe), [])
             self.close_dialog(focused="download-all")
             self.assertEqual(len(self.driver.find_elements(By.CSS_SELECTOR, "#scouts td.cut")), 1)
+            self.assertEqual(len(self.driver.find_elements(By.CSS_SELECTOR, "#changes ins")), 9)
             self.assertEqual(self.driver.execute_async_script(run_axe), [])
         finally:
             self.driver.execute_cdp_cmd("Emulation.setEmulatedMedia", {"features": []})
