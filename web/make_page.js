@@ -31,7 +31,7 @@ async function main() {
   };
   // The notices the page shows of its own, by code; the converted one gives the page's caption.
   const notices = {};
-  for (const code of ['converted', 'outOfMemory']) notices[code] = module.notice(code, '');
+  for (const code of ['converted', 'outOfMemory', 'dropOneFile']) notices[code] = module.notice(code, '');
 
   const style = checkInline('page.css', read('page.css'));
   const script = checkInline('page.js', 'const NOTICES = ' + JSON.stringify(notices) + ';\n' + read('page.js'));

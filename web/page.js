@@ -133,7 +133,7 @@ function listed(names) {
 
 // Sorts a choice of files: exactly one export, and beside it the earlier record files, one of
 // each name at most. Returns {file, earlier} (earlier null without record files), or {problem},
-// the paragraphs that say why nothing is converted. One file alone is the export, whatever its
+// the paragraphs that say why nothing is converted, and `several` when it holds several exports. One file alone is the export, whatever its
 // name: the run says what it is.
 function sortChoice(files) {
   if (files.length === 1) return {file: files[0], earlier: null};
@@ -155,7 +155,7 @@ function sortChoice(files) {
         'the earlier CPERW.DAT and APERW.DAT if they are to be compared.', 'Nothing was converted.']};
   }
   if (exports.length > 1) {
-    return {problem: ['More than one of the files chosen is taken for an export: ' +
+    return {several: true, problem: ['More than one of the files chosen is taken for an export: ' +
         listed(exports.map((file) => file.name)) + '. Choose one export at a time, and beside it ' +
         'only the earlier CPERW.DAT and APERW.DAT.', 'Nothing was converted.']};
   }
@@ -690,6 +690,7 @@ function compareWith(earlier, against) {
       return;
     }
     const {file, crcs} = lastRun;
+    const said = statusLine.textContent;
     setRunning(true, 'Comparing ' + file.name + ' with ' + against + '…');
     cancelled = () => {
       setRunning(false, 'The comparison with ' + against + ' was cancelled.');
@@ -697,7 +698,7 @@ function compareWith(earlier, against) {
     };
     runInWorker({file, limit: LIMIT_BYTES, earlier, compareOnly: true}, (result) => {
       cancelled = null;
-      setRunning(false, '');
+      setRunning(false, said);
       const cannot = file.name + ' could not be compared with ' + against;
       if (result.error !== undefined) {
         warn([cannot + ': the comparison stopped unexpectedly (' + result.error + ').']);
@@ -739,19 +740,22 @@ document.addEventListener('keydown', (event) => {
 
 readyWorker();
 chooseButton.addEventListener('click', () => fileInput.click());
-// Converts a choice of files (sortChoice), or says why it does not.
-function takeChoice(files) {
+// Converts a choice of files (sortChoice), or says why it does not; several exports dropped at
+// once get the dialogs' own warning.
+function takeChoice(files, dropped = false) {
   if (files.length === 0) return;
   if (running) {
     refuseWhileRunning(files.length === 1 ? files[0] : null);
     return;
   }
   const choice = sortChoice(files);
-  if (choice.problem) {
+  if (choice.several && dropped) {
+    showNotice(NOTICES.dropOneFile);
+  } else if (choice.problem) {
     warn(choice.problem);
-    return;
+  } else {
+    startRun(choice.file, choice.earlier);
   }
-  startRun(choice.file, choice.earlier);
 }
 
 fileInput.addEventListener('change', () => {
@@ -777,7 +781,7 @@ document.addEventListener('drop', (event) => {
   document.body.classList.remove('dropping');
   if (!carriesFiles(event)) return;
   event.preventDefault();
-  takeChoice(Array.from(event.dataTransfer.files));
+  takeChoice(Array.from(event.dataTransfer.files), true);
 });
 
 // What a folder holds of the import's files: {earlier: {scouts, adults}, the record files there
