@@ -1,9 +1,14 @@
 #include "core/records.h"
 
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <iterator>
 #include <utility>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "core/byte_words.h"
 
@@ -120,6 +125,216 @@ constexpr std::array<std::size_t, kMaxFields> kAdultRooms = RoomsOf(kAdultLayout
 static_assert(kScoutRooms[0] == 15 && kScoutRooms[9] == 37 && kScoutRooms[6] == kFieldBytes);
 static_assert(kAdultRooms[11] == 12 && kAdultRooms[5] == 2 && kAdultRooms[13] == 0);
 
+
+// Records from padded views, a word at a time with no branch on a field's length: each word of
+// a window is the field's word masked to the bytes it keeps, so a window is written once, its
+// zeros included. The layout's copies become segments in ascending record order; a segment's
+// words may run past its end, with zeros only, into bytes that a later segment writes.
+#if defined(__SSE2__) || (defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__)
+#define LEDGER_WORD_RECORDS 1
+
+#if defined(__SSE2__)
+constexpr std::size_t kWord = 16;
+using Word = __m128i;
+// The bytes of a word by index, each index less `shift`.
+template <int kShift>
+inline Word IndexWord() {
+  return _mm_setr_epi8(0 - kShift, 1 - kShift, 2 - kShift, 3 - kShift, 4 - kShift, 5 - kShift,
+                       6 - kShift, 7 - kShift, 8 - kShift, 9 - kShift, 10 - kShift, 11 - kShift,
+                       12 - kShift, 13 - kShift, 14 - kShift, 15 - kShift);
+}
+// `n` for every byte of a word; -128 <= n < 128.
+inline Word Limit(int n) {
+  return _mm_set1_epi8(static_cast<char>(n));
+}
+inline Word LoadWord(const char* p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+inline void StoreWord(unsigned char* p, Word w) {
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(p), w);
+}
+// The bytes of `w` whose index, plus `kAt`, is below `limit`; the others zero.
+template <int kAt>
+inline Word KeepBelow(Word w, Word limit) {
+  return _mm_and_si128(w, _mm_cmpgt_epi8(limit, IndexWord<-kAt>()));
+}
+// The bytes of `data` whose index is below `limit`, those of `kept` above it, and a zero at it.
+inline Word Splice(Word data, Word kept, Word limit) {
+  const Word index = IndexWord<0>();
+  return _mm_or_si128(_mm_and_si128(data, _mm_cmpgt_epi8(limit, index)),
+                      _mm_and_si128(kept, _mm_cmpgt_epi8(index, limit)));
+}
+inline Word NextLimit(Word limit) {
+  return _mm_sub_epi8(limit, _mm_set1_epi8(static_cast<char>(kWord)));
+}
+#else
+constexpr std::size_t kWord = 8;
+using Word = std::uint64_t;
+inline Word Limit(int n) {
+  return static_cast<Word>(static_cast<std::int64_t>(n));
+}
+inline Word LoadWord(const char* p) {
+  return byte_words::Load(p);
+}
+inline void StoreWord(unsigned char* p, Word w) {
+  std::memcpy(p, &w, sizeof w);
+}
+// The low `n` bytes of a word set, for any n.
+inline Word LowBytes(std::int64_t n) {
+  return n <= 0 ? 0 : n >= 8 ? ~Word{0} : (Word{1} << (8 * n)) - 1;
+}
+template <int kAt>
+inline Word KeepBelow(Word w, Word limit) {
+  return w & LowBytes(static_cast<std::int64_t>(limit) - kAt);
+}
+inline Word Splice(Word data, Word kept, Word limit) {
+  const std::int64_t n = static_cast<std::int64_t>(limit);
+  return (data & LowBytes(n)) | (kept & ~LowBytes(n + 1));
+}
+inline Word NextLimit(Word limit) {
+  return limit - kWord;
+}
+#endif
+
+// Record bytes [at, end) hold field bytes [from, from + end - at), or zero past the field's
+// first `width` bytes.
+struct Segment {
+  int field;
+  std::size_t from;
+  std::size_t at;
+  std::size_t end;
+  std::size_t width;
+};
+
+constexpr Segment kScoutSegments[] = {
+    {0, 0, 0, 16, 15},     {1, 0, 16, 28, 11},    {2, 0, 28, 56, 26},    {3, 0, 56, 84, 26},
+    {7, 0, 84, 98, 13},    {8, 0, 98, 112, 13},   {9, 0, 112, 150, 37},  {10, 0, 150, 160, 10},
+    {11, 0, 160, 190, 29}, {12, 0, 190, 206, 15}, {13, 0, 206, 226, 11}, {14, 0, 226, 242, 15},
+    {15, 0, 242, 254, 11}, {4, 0, 254, 272, 17},
+};
+constexpr std::size_t kScoutWholeFrom = 272;
+constexpr Copy kScoutWhole[] = {{5, 272, kWhole}, {6, 275, kWhole}};
+
+// Field 12 lies inside field 11's window, whose last two bytes follow it; the flag word at 212
+// is set after the segments.
+constexpr Segment kAdultSegments[] = {
+    {0, 0, 0, 16, 15},     {1, 0, 16, 34, 11},    {2, 0, 34, 62, 26},     {3, 0, 62, 90, 26},
+    {7, 0, 90, 104, 13},   {8, 0, 104, 118, 13},  {9, 0, 118, 156, 37},   {10, 0, 156, 166, 10},
+    {11, 0, 166, 178, 29}, {12, 0, 178, 193, 15}, {11, 27, 193, 212, 29}, {4, 0, 214, 232, 17},
+};
+constexpr std::size_t kAdultWholeFrom = 232;
+constexpr Copy kAdultWhole[] = {{5, 232, kWhole}, {6, 235, kWhole}};
+
+constexpr std::size_t WordsOf(const Segment& s) {
+  return (s.end - s.at + kWord - 1) / kWord;
+}
+
+// What the bounded copies of a layout leave in a record byte: byte `index` of `field`, kept when
+// below the field's length and `width`; index == width stands for a zero whatever the field.
+struct ByteSourceOf {
+  int field = 0;
+  std::size_t index = 0;
+  std::size_t width = 0;
+  constexpr bool operator==(const ByteSourceOf& o) const {
+    return (index >= width && o.index >= o.width) ||
+           (field == o.field && index == o.index && width == o.width);
+  }
+};
+
+// Whether the segments leave in every byte before `wholeFrom` what the bounded copies of
+// `layout` leave there, but for the `skip` bytes from `skipAt` (the adult flag word), reading no
+// further into a view than its slack; and whether the whole copies are those of `layout`, in its
+// order, with room for a word past their longest.
+template <std::size_t N, std::size_t M, std::size_t W>
+constexpr bool SegmentsMatch(const Segment (&segments)[N], const Copy (&layout)[M],
+                             std::size_t wholeFrom, const Copy (&whole)[W],
+                             std::size_t skipAt = 0, std::size_t skip = 0) {
+  for (std::size_t b = 0; b < wholeFrom; ++b) {
+    ByteSourceOf expected{0, 0, 0};
+    for (const Copy& c : layout) {
+      if (c.width != kWhole && b >= c.offset && b < c.offset + c.width) {
+        expected = ByteSourceOf{c.field, b - c.offset, c.width};
+      }
+    }
+    ByteSourceOf got{0, 1, 0};  // no segment: a fault unless skipped
+    for (const Segment& s : segments) {
+      if (b >= s.at && b < s.end) {
+        got = ByteSourceOf{s.field, s.from + b - s.at, s.width};
+      }
+    }
+    if (!(b >= skipAt && b < skipAt + skip) && !(got == expected)) {
+      return false;
+    }
+  }
+  for (std::size_t i = 0; i < N; ++i) {
+    const Segment& s = segments[i];
+    if (s.end <= s.at || s.from + WordsOf(s) * kWord > kViewSlack ||
+        (i > 0 && s.at < segments[i - 1].end)) {
+      return false;
+    }
+  }
+  std::size_t next = 0;
+  for (const Copy& c : layout) {
+    if (c.width != kWhole ? c.offset + c.width > wholeFrom
+                          : next == W || whole[next].field != c.field ||
+                                whole[next].offset != c.offset || c.offset < wholeFrom ||
+                                c.offset + kFieldWidth + kWord > kRecordSize) {
+      return false;
+    }
+    next += c.width == kWhole ? 1 : 0;
+  }
+  return next == W;
+}
+static_assert(SegmentsMatch(kScoutSegments, kScoutLayout, kScoutWholeFrom, kScoutWhole));
+static_assert(SegmentsMatch(kAdultSegments, kAdultLayout, kAdultWholeFrom, kAdultWhole,
+                            kAdultFlagOffset, 2));
+
+template <std::size_t... kWords>
+inline void PutWords(unsigned char* out, const char* in, Word limit,
+                     std::index_sequence<kWords...>) {
+  (StoreWord(out + kWords * kWord, KeepBelow<static_cast<int>(kWords * kWord)>(
+                                       LoadWord(in + kWords * kWord), limit)),
+   ...);
+}
+
+template <const auto& kSegments, std::size_t kStep>
+inline void PutSegment(const FieldViews& fields, unsigned char* record) {
+  constexpr Segment kSegment = kSegments[kStep];
+  const std::string_view field = fields.field[kSegment.field];
+  const std::size_t kept = field.size() < kSegment.width ? field.size() : kSegment.width;
+  PutWords(record + kSegment.at, field.data() + kSegment.from,
+           Limit(static_cast<int>(kept) - static_cast<int>(kSegment.from)),
+           std::make_index_sequence<WordsOf(kSegment)>());
+}
+
+// A whole copy over bytes that hold zeros or an earlier whole copy: the field and its NUL, a
+// word at a time, each word keeping the bytes past the NUL.
+inline void PutWhole(std::string_view field, unsigned char* out) {
+  const char* in = field.data();
+  Word limit = Limit(static_cast<int>(field.size()));
+  for (std::size_t at = 0; at <= field.size(); at += kWord) {
+    const Word kept = LoadWord(reinterpret_cast<const char*>(out + at));
+    StoreWord(out + at, Splice(LoadWord(in + at), kept, limit));
+    limit = NextLimit(limit);
+  }
+}
+
+template <const auto& kSegments, std::size_t... kSteps>
+inline void PutSegments(const FieldViews& fields, unsigned char* record,
+                        std::index_sequence<kSteps...>) {
+  (PutSegment<kSegments, kSteps>(fields, record), ...);
+}
+
+template <const auto& kSegments, std::size_t kWholeFrom, const auto& kWholeFields>
+void PutRecord(const FieldViews& fields, unsigned char* record) {
+  PutSegments<kSegments>(fields, record, std::make_index_sequence<std::size(kSegments)>());
+  std::memset(record + kWholeFrom, 0, kRecordSize - kWholeFrom);
+  for (const Copy& copy : kWholeFields) {
+    PutWhole(fields.field[copy.field], record + copy.offset);
+  }
+}
+#endif
+
 }  // namespace
 
 std::size_t ScoutFieldRoom(int field) {
@@ -161,11 +376,25 @@ const char* AdultFlagWord(std::string_view field) {
 }
 
 void BuildScoutRecord(const FieldViews& fields, ScoutRecord& record) {
+#if defined(LEDGER_WORD_RECORDS)
+  if (fields.padded) {
+    PutRecord<kScoutSegments, kScoutWholeFrom, kScoutWhole>(fields, record.bytes);
+    return;
+  }
+#endif
   ApplyLayout<kScoutLayout>(fields, record.bytes);
 }
 
 void BuildAdultRecord(const FieldViews& fields, AdultRecord& record) {
+#if defined(LEDGER_WORD_RECORDS)
+  if (fields.padded) {
+    PutRecord<kAdultSegments, kAdultWholeFrom, kAdultWhole>(fields, record.bytes);
+  } else {
+    ApplyLayout<kAdultLayout>(fields, record.bytes);
+  }
+#else
   ApplyLayout<kAdultLayout>(fields, record.bytes);
+#endif
   // A 16-bit little-endian word.
   record.bytes[kAdultFlagOffset] =
       static_cast<unsigned char>(AdultFlagOf(fields.field[kAdultFlagField]));

@@ -1,6 +1,7 @@
 #ifndef LEDGER_CORE_TEXT_FIELDS_H_
 #define LEDGER_CORE_TEXT_FIELDS_H_
 
+#include <cstddef>
 #include <string_view>
 
 namespace ledger {
@@ -19,9 +20,15 @@ inline std::string_view KeepFieldBytes(std::string_view field, std::size_t keep 
   return field.substr(0, length);
 }
 
+// Bytes that may be read past the end of each view of padded FieldViews.
+inline constexpr std::size_t kViewSlack = 64;
+
 // The fields of one member line as views into the line, with no bytes copied.
 struct FieldViews {
   std::string_view field[kMaxFields];  // fields the line does not have are empty
+  // Whether each view is followed by kViewSlack readable bytes, whatever they hold, as the
+  // export reader's are: a record then takes the views a whole word at a time.
+  bool padded = false;
 };
 
 // The one rule for cutting a member line: at TABs into at most 20 fields, each cut to 99 bytes

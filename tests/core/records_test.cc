@@ -188,6 +188,21 @@ TEST(RecordsTest, WholeCopiesOfFieldsFiveAndSixOverlap) {
   BuildAdultRecord(Table({{6, Digits(99)}}), adult);
   EXPECT_EQ(Digits(99), Bytes(adult.bytes, 235, 99));
   EXPECT_TRUE(Zero(adult.bytes, 334, 511));
+
+  // At lengths around the word sizes: field 5 and its NUL, then field 6 and its NUL over it.
+  const std::size_t lengths[] = {0, 1, 2, 3, 4, 7, 8, 9, 15, 16, 17, 31, 32, 33, 98, 99};
+  for (std::size_t five : lengths) {
+    for (std::size_t six : lengths) {
+      const FieldTable table = Table({{5, std::string(five, 'F')}, {6, Digits(six)}});
+      std::string expected(240, '\0');
+      expected.replace(0, five, std::string(five, 'F'));
+      expected.replace(3, six + 1, Digits(six) + '\0');
+      BuildScoutRecord(table, scout);
+      EXPECT_EQ(expected, Bytes(scout.bytes, 272, 240)) << five << " and " << six;
+      BuildAdultRecord(table, adult);
+      EXPECT_EQ(expected, Bytes(adult.bytes, 232, 240)) << five << " and " << six;
+    }
+  }
 }
 
 TEST(RecordsTest, AdultFieldTwelveOverwritesTheMiddleOfFieldElevensWindow) {

@@ -4,6 +4,8 @@
 #ifndef LEDGER_TESTS_CORE_REFERENCE_FIELDS_H_
 #define LEDGER_TESTS_CORE_REFERENCE_FIELDS_H_
 
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <string_view>
 
@@ -108,12 +110,34 @@ inline FieldViews ViewsOf(const FieldTable& table) {
   return views;
 }
 
+// Builds `record` from the table's views with `build`, then again from padded views of a copy
+// that stale bytes follow, as the reader's views may, and fails when the two records differ.
+template <class Record>
+void BuildBothWays(const FieldTable& fields, Record& record,
+                   void (*build)(const FieldViews&, Record&)) {
+  build(ViewsOf(fields), record);
+  struct {
+    FieldTable table;
+    char slack[kViewSlack];
+  } copy;
+  std::memset(&copy, 0x55, sizeof copy);
+  copy.table = fields;
+  FieldViews padded = ViewsOf(copy.table);
+  padded.padded = true;
+  Record word;
+  std::memset(word.bytes, 0xAA, sizeof word.bytes);
+  build(padded, word);
+  for (std::size_t i = 0; i < sizeof word.bytes; ++i) {
+    ASSERT_EQ(record.bytes[i], word.bytes[i]) << "byte " << i << " from padded views";
+  }
+}
+
 inline void BuildScoutRecord(const FieldTable& fields, ScoutRecord& record) {
-  BuildScoutRecord(ViewsOf(fields), record);
+  BuildBothWays<ScoutRecord>(fields, record, &BuildScoutRecord);
 }
 
 inline void BuildAdultRecord(const FieldTable& fields, AdultRecord& record) {
-  BuildAdultRecord(ViewsOf(fields), record);
+  BuildBothWays<AdultRecord>(fields, record, &BuildAdultRecord);
 }
 
 }  // namespace ledger
