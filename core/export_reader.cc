@@ -3,6 +3,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "core/byte_words.h"
 
 namespace ledger {
@@ -54,28 +58,134 @@ bool ExportReader::NextByte(char& byte) {
   return true;
 }
 
-bool ExportReader::TakeWholeLine(ExportLine& line) {
-  const char* start = buffer_ + pos_;
-  const char* const stop = buffer_ + len_;
-  // Lines hold no NUL but in damaged exports: the line feed is usually the first of the two.
-  const char* lf = byte_words::FindEither(start, stop, '\n', '\0');
-  const char* nul = nullptr;
-  if (lf != stop && *lf == '\0') {
-    nul = lf;
-    lf = static_cast<const char*>(std::memchr(nul, '\n', static_cast<std::size_t>(stop - nul)));
+namespace {
+
+// The scan of a line: the TABs, and the bytes that end its text (LF, NUL), among the bytes of a
+// word, as marks of kMarkBits bits per byte from the lowest.
+#if defined(__SSE2__)
+constexpr std::size_t kScanBytes = 16;
+constexpr unsigned kMarkBits = 1;
+using Marks = std::uint32_t;
+inline void Scan(const char* p, Marks& tabs, Marks& ends) {
+  const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  tabs = static_cast<Marks>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\t'))));
+  ends = static_cast<Marks>(_mm_movemask_epi8(_mm_or_si128(
+      _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(bytes, _mm_setzero_si128()))));
+}
+#elif defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+constexpr std::size_t kScanBytes = 8;
+constexpr unsigned kMarkBits = 8;
+using Marks = std::uint64_t;
+inline void Scan(const char* p, Marks& tabs, Marks& ends) {
+  const std::uint64_t word = byte_words::Load(p);
+  tabs = byte_words::MarkBytes(word, '\t');
+  ends = byte_words::MarkBytes(word, '\n') | byte_words::MarkBytes(word, '\0');
+}
+#else
+constexpr std::size_t kScanBytes = 1;
+constexpr unsigned kMarkBits = 1;
+using Marks = std::uint32_t;
+inline void Scan(const char* p, Marks& tabs, Marks& ends) {
+  tabs = *p == '\t';
+  ends = *p == '\n' || *p == '\0';
+}
+#endif
+
+inline unsigned LowestMark(Marks marks) {
+  if constexpr (sizeof(Marks) == 8) {
+    return static_cast<unsigned>(__builtin_ctzll(marks)) / kMarkBits;
+  } else {
+    return static_cast<unsigned>(__builtin_ctz(marks)) / kMarkBits;
   }
-  if (lf == nullptr || lf == stop) {
+}
+
+// Appends to `at` the place, from `base`, of each marked TAB; returns their count. Writes up
+// to four places whatever the count, which spares a branch for each TAB of an ordinary line.
+inline unsigned AddTabs(Marks tabs, std::uint32_t base, std::uint32_t* at) {
+#if defined(__SSE2__)
+  const unsigned count = static_cast<unsigned>(__builtin_popcount(tabs));
+  Marks rest = tabs | (Marks{1} << kScanBytes);  // past the word: no place, but defined
+  for (int i = 0; i < 4; ++i) {
+    at[i] = base + static_cast<std::uint32_t>(__builtin_ctz(rest));
+    rest &= rest - 1;
+  }
+  for (unsigned i = 4; i < count; ++i) {
+    at[i] = base + static_cast<std::uint32_t>(__builtin_ctz(rest));
+    rest &= rest - 1;
+  }
+  return count;
+#else
+  unsigned count = 0;
+  for (; tabs != 0; tabs &= tabs - 1) {
+    at[count++] = base + LowestMark(tabs);
+  }
+  return count;
+#endif
+}
+
+}  // namespace
+
+bool ExportReader::TakeWholeLine(ExportLine& line, FieldViews& fields) {
+  const char* const start = buffer_ + pos_;
+  const char* const stop = buffer_ + len_;
+  // One pass over the words of the line, which the buffer's slack lets run past its data,
+  // noting its TABs until the byte that ends its text.
+  unsigned tabs = 0;
+  const char* end = stop;
+  for (const char* p = start; p < stop; p += kScanBytes) {
+    Marks tabMarks;
+    Marks endMarks;
+    Scan(p, tabMarks, endMarks);
+    if (static_cast<std::size_t>(stop - p) < kScanBytes) {
+      const Marks valid = (Marks{1} << ((stop - p) * kMarkBits)) - 1;
+      tabMarks &= valid;
+      endMarks &= valid;
+    }
+    const Marks first = endMarks & (0 - endMarks);
+    if (first != 0) {
+      tabMarks &= first - 1;
+    }
+    tabs += AddTabs(tabMarks, static_cast<std::uint32_t>(p - start), tabAt_ + tabs);
+    if (first != 0) {
+      end = p + LowestMark(first);
+      break;
+    }
+    if (tabs >= kMaxFields) {
+      // Nothing after the last slot's TAB is a field: only the text's end is looked for.
+      end = byte_words::FindEither(start + tabAt_[kMaxFields - 1] + 1, stop, '\n', '\0');
+      break;
+    }
+  }
+  if (end == stop) {
     return false;
   }
-  const std::size_t end = static_cast<std::size_t>(lf - start);
-  std::size_t size = end > 0 && start[end - 1] == '\r' ? end - 1 : end;
-  if (nul != nullptr) {
-    size = static_cast<std::size_t>(nul - start);
+  const char* lf = end;
+  const char* textEnd = end;
+  if (*end == '\0') {
+    lf = byte_words::Find(end + 1, stop, '\n');
+    if (lf == stop) {
+      return false;
+    }
     line.hasNul = true;
+  } else if (end > start && end[-1] == '\r') {
+    --textEnd;  // CR LF reads as LF
   }
-  line.text = std::string_view(start, size);
+  // The fields: each up to its TAB, the last up to the text's end.
+  const unsigned count = tabs < kMaxFields ? tabs + 1 : kMaxFields;
+  tabAt_[count - 1] = tabs < kMaxFields ? static_cast<std::uint32_t>(textEnd - start)
+                                        : tabAt_[count - 1];
+  std::uint32_t from = 0;
+  for (unsigned k = 0; k < count; ++k) {
+    fields.field[k] = KeepFieldBytes(std::string_view(start + from, tabAt_[k] - from));
+    from = tabAt_[k] + 1;
+  }
+  for (unsigned k = count; k < kMaxFields; ++k) {
+    fields.field[k] = std::string_view(textEnd, 0);
+  }
+  fields.padded = true;
+  line.text = std::string_view(start, static_cast<std::size_t>(textEnd - start));
   line.endsWithLineFeed = true;
-  pos_ += end + 1;
+  pos_ = static_cast<std::size_t>(lf - buffer_) + 1;
   return true;
 }
 
@@ -122,9 +232,9 @@ FormatFault ExportReader::FirstByteFault(unsigned char first) {
   return FormatFault::kNotTheHeader;
 }
 
-ReadResult ExportReader::Next(ExportLine& line) {
+ReadResult ExportReader::Next(ExportLine& line, FieldViews& fields) {
   line = ExportLine();
-  if ((pos_ < len_ || Fill()) && TakeWholeLine(line)) {
+  if ((pos_ < len_ || Fill()) && TakeWholeLine(line, fields)) {
     ++lineNumber_;
     return ReadResult::kLine;
   }
@@ -189,6 +299,8 @@ ReadResult ExportReader::Next(ExportLine& line) {
     return ReadResult::kEnd;
   }
   line.text = std::string_view(text_, n);
+  SplitFieldViews(line.text, fields);
+  fields.padded = true;
   ++lineNumber_;
   return ReadResult::kLine;
 }

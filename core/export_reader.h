@@ -2,6 +2,7 @@
 #define LEDGER_CORE_EXPORT_READER_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string_view>
 
@@ -49,8 +50,16 @@ class ExportReader {
   ExportReader(const ExportReader&) = delete;
   ExportReader& operator=(const ExportReader&) = delete;
 
-  // Reads the next line into `line`; kEnd at the end of the input, kError when the stream failed.
-  ReadResult Next(ExportLine& line);
+  // Reads the next line into `line` and its fields, split as SplitFieldViews splits the line's
+  // text, into `fields`, whose views are padded; kEnd at the end of the input, kError when the
+  // stream failed.
+  ReadResult Next(ExportLine& line, FieldViews& fields);
+
+  // Reads the next line into `line` alone.
+  ReadResult Next(ExportLine& line) {
+    FieldViews fields;
+    return Next(line, fields);
+  }
 
   // Reads the first line where it is exactly `header` ended by a line feed: kLine when it is,
   // kEnd when it is not (headerFault() then says why), kError when the stream failed first.
@@ -73,9 +82,9 @@ class ExportReader {
   // Why a header whose first byte is `first`, not the header's, is refused.
   FormatFault FirstByteFault(unsigned char first);
   bool Fill();
-  // Points `line` at the next line where it lies whole in the buffer, ended by its LF; false,
-  // with nothing taken, otherwise.
-  bool TakeWholeLine(ExportLine& line);
+  // Points `line` and `fields` at the next line where it lies whole in the buffer, ended by its
+  // LF, in one pass over its bytes; false, with nothing taken, otherwise.
+  bool TakeWholeLine(ExportLine& line, FieldViews& fields);
 
   FileSource file_{nullptr};  // the source of a reader made over a C stream
   ByteSource& source_;
@@ -85,8 +94,12 @@ class ExportReader {
   bool ended_ = false;  // end of input or Ctrl-Z reached
   bool failed_ = false;
   FormatFault headerFault_ = FormatFault::kNone;
-  char buffer_[kBufferSize];
-  char text_[kTextSize];
+  // Each followed by room for a view's slack, and for a scan's last word.
+  char buffer_[kBufferSize + kViewSlack] = {};
+  char text_[kTextSize + kViewSlack] = {};
+  // Where the TABs of the line being taken lie, from its start; a scan may write a few past the
+  // last slot.
+  std::uint32_t tabAt_[kMaxFields + 16];
 };
 
 }  // namespace ledger

@@ -32,7 +32,7 @@ WalkEnd WalkExport(ByteSource& source, MemberListener& listener, FormatFault* fa
     return WalkEnd::kStopped;
   }
   for (;;) {
-    const ReadResult result = walk->reader.Next(walk->line);
+    const ReadResult result = walk->reader.Next(walk->line, walk->fields);
     if (result == ReadResult::kError) {
       return WalkEnd::kReadFailed;
     }
@@ -53,7 +53,6 @@ WalkEnd WalkExport(ByteSource& source, MemberListener& listener, FormatFault* fa
         continue;
       }
     }
-    SplitFieldViews(walk->line.text, walk->fields);
     if (!listener.OnMember(section, ++number, walk->reader.lineNumber(), walk->fields)) {
       return WalkEnd::kStopped;
     }

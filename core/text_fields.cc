@@ -52,8 +52,9 @@ int SplitFieldViews(std::string_view line, FieldViews& views) {
     }
   }
   endField(size);
+  // Empty views at the line's end: a reader's padding follows them as it follows the line.
   for (int k = count; k < kMaxFields; ++k) {
-    views.field[k] = std::string_view();
+    views.field[k] = std::string_view(begin + size, 0);
   }
   return count;
 }
