@@ -60,22 +60,29 @@ bool ExportReader::NextByte(char& byte) {
 
 namespace {
 
-// The scan of a line: the TABs, and the bytes that end its text (LF, NUL), among the bytes of a
-// word, as marks of kMarkBits bits per byte from the lowest.
+// The scan of a line: among the bytes of a block, its TABs and the bytes that end its text (LF,
+// NUL), as marks of kMarkBits bits per byte from the lowest.
+using Marks = std::uint64_t;
 #if defined(__SSE2__)
-constexpr std::size_t kScanBytes = 16;
+constexpr std::size_t kScanBytes = 64;
 constexpr unsigned kMarkBits = 1;
-using Marks = std::uint32_t;
 inline void Scan(const char* p, Marks& tabs, Marks& ends) {
-  const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-  tabs = static_cast<Marks>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\t'))));
-  ends = static_cast<Marks>(_mm_movemask_epi8(_mm_or_si128(
-      _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(bytes, _mm_setzero_si128()))));
+  const __m128i tab = _mm_set1_epi8('\t');
+  const __m128i lf = _mm_set1_epi8('\n');
+  const __m128i nul = _mm_setzero_si128();
+  tabs = 0;
+  ends = 0;
+  for (int i = 0; i < 4; ++i) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+    tabs |= static_cast<Marks>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, tab))) << (16 * i);
+    ends |= static_cast<Marks>(_mm_movemask_epi8(
+                _mm_or_si128(_mm_cmpeq_epi8(bytes, lf), _mm_cmpeq_epi8(bytes, nul))))
+            << (16 * i);
+  }
 }
 #elif defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
 constexpr std::size_t kScanBytes = 8;
 constexpr unsigned kMarkBits = 8;
-using Marks = std::uint64_t;
 inline void Scan(const char* p, Marks& tabs, Marks& ends) {
   const std::uint64_t word = byte_words::Load(p);
   tabs = byte_words::MarkBytes(word, '\t');
@@ -84,42 +91,22 @@ inline void Scan(const char* p, Marks& tabs, Marks& ends) {
 #else
 constexpr std::size_t kScanBytes = 1;
 constexpr unsigned kMarkBits = 1;
-using Marks = std::uint32_t;
 inline void Scan(const char* p, Marks& tabs, Marks& ends) {
   tabs = *p == '\t';
   ends = *p == '\n' || *p == '\0';
 }
 #endif
 
-inline unsigned LowestMark(Marks marks) {
-  if constexpr (sizeof(Marks) == 8) {
-    return static_cast<unsigned>(__builtin_ctzll(marks)) / kMarkBits;
-  } else {
-    return static_cast<unsigned>(__builtin_ctz(marks)) / kMarkBits;
-  }
-}
-
-// Appends to `at` the place, from `base`, of each marked TAB; returns their count. Writes up
-// to four places whatever the count, which spares a branch for each TAB of an ordinary line.
-inline unsigned AddTabs(Marks tabs, std::uint32_t base, std::uint32_t* at) {
-#if defined(__SSE2__)
-  const unsigned count = static_cast<unsigned>(__builtin_popcount(tabs));
-  Marks rest = tabs | (Marks{1} << kScanBytes);  // past the word: no place, but defined
-  for (int i = 0; i < 4; ++i) {
-    at[i] = base + static_cast<std::uint32_t>(__builtin_ctz(rest));
-    rest &= rest - 1;
-  }
-  for (unsigned i = 4; i < count; ++i) {
-    at[i] = base + static_cast<std::uint32_t>(__builtin_ctz(rest));
-    rest &= rest - 1;
-  }
-  return count;
+// The byte of the lowest mark; `marks` is not 0.
+inline std::size_t LowestMark(Marks marks) {
+#if defined(__GNUC__)
+  return static_cast<std::size_t>(__builtin_ctzll(marks)) / kMarkBits;
 #else
-  unsigned count = 0;
-  for (; tabs != 0; tabs &= tabs - 1) {
-    at[count++] = base + LowestMark(tabs);
+  std::size_t bit = 0;
+  for (; (marks & 1) == 0; marks >>= 1) {
+    ++bit;
   }
-  return count;
+  return bit / kMarkBits;
 #endif
 }
 
@@ -128,31 +115,40 @@ inline unsigned AddTabs(Marks tabs, std::uint32_t base, std::uint32_t* at) {
 bool ExportReader::TakeWholeLine(ExportLine& line, FieldViews& fields) {
   const char* const start = buffer_ + pos_;
   const char* const stop = buffer_ + len_;
-  // One pass over the words of the line, which the buffer's slack lets run past its data,
-  // noting its TABs until the byte that ends its text.
-  unsigned tabs = 0;
+  // One pass over the line a block at a time, which the buffer's slack lets run past its data:
+  // each TAB before the byte that ends the text ends a field.
+  const char* fieldStart = start;
+  int count = 0;
   const char* end = stop;
   for (const char* p = start; p < stop; p += kScanBytes) {
-    Marks tabMarks;
-    Marks endMarks;
-    Scan(p, tabMarks, endMarks);
+    Marks tabs;
+    Marks ends;
+    Scan(p, tabs, ends);
     if (static_cast<std::size_t>(stop - p) < kScanBytes) {
       const Marks valid = (Marks{1} << ((stop - p) * kMarkBits)) - 1;
-      tabMarks &= valid;
-      endMarks &= valid;
+      tabs &= valid;
+      ends &= valid;
     }
-    const Marks first = endMarks & (0 - endMarks);
+    const Marks first = ends & (0 - ends);
     if (first != 0) {
-      tabMarks &= first - 1;
+      tabs &= first - 1;
     }
-    tabs += AddTabs(tabMarks, static_cast<std::uint32_t>(p - start), tabAt_ + tabs);
-    if (first != 0) {
-      end = p + LowestMark(first);
+    for (; tabs != 0; tabs &= tabs - 1) {
+      const char* tab = p + LowestMark(tabs);
+      fields.field[count++] =
+          KeepFieldBytes(std::string_view(fieldStart, static_cast<std::size_t>(tab - fieldStart)));
+      fieldStart = tab + 1;
+      if (count == kMaxFields) {
+        break;
+      }
+    }
+    if (count == kMaxFields) {
+      // Nothing after the last slot's TAB is a field: only the text's end is looked for.
+      end = byte_words::FindEither(fieldStart, stop, '\n', '\0');
       break;
     }
-    if (tabs >= kMaxFields) {
-      // Nothing after the last slot's TAB is a field: only the text's end is looked for.
-      end = byte_words::FindEither(start + tabAt_[kMaxFields - 1] + 1, stop, '\n', '\0');
+    if (first != 0) {
+      end = p + LowestMark(first);
       break;
     }
   }
@@ -170,16 +166,11 @@ bool ExportReader::TakeWholeLine(ExportLine& line, FieldViews& fields) {
   } else if (end > start && end[-1] == '\r') {
     --textEnd;  // CR LF reads as LF
   }
-  // The fields: each up to its TAB, the last up to the text's end.
-  const unsigned count = tabs < kMaxFields ? tabs + 1 : kMaxFields;
-  tabAt_[count - 1] = tabs < kMaxFields ? static_cast<std::uint32_t>(textEnd - start)
-                                        : tabAt_[count - 1];
-  std::uint32_t from = 0;
-  for (unsigned k = 0; k < count; ++k) {
-    fields.field[k] = KeepFieldBytes(std::string_view(start + from, tabAt_[k] - from));
-    from = tabAt_[k] + 1;
+  if (count < kMaxFields) {
+    fields.field[count++] = KeepFieldBytes(
+        std::string_view(fieldStart, static_cast<std::size_t>(textEnd - fieldStart)));
   }
-  for (unsigned k = count; k < kMaxFields; ++k) {
+  for (int k = count; k < kMaxFields; ++k) {
     fields.field[k] = std::string_view(textEnd, 0);
   }
   fields.padded = true;

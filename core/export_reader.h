@@ -2,7 +2,6 @@
 #define LEDGER_CORE_EXPORT_READER_H_
 
 #include <cstddef>
-#include <cstdint>
 #include <cstdio>
 #include <string_view>
 
@@ -94,12 +93,9 @@ class ExportReader {
   bool ended_ = false;  // end of input or Ctrl-Z reached
   bool failed_ = false;
   FormatFault headerFault_ = FormatFault::kNone;
-  // Each followed by room for a view's slack, and for a scan's last word.
+  // Each followed by room for a view's slack, which also takes a scan's last block.
   char buffer_[kBufferSize + kViewSlack] = {};
   char text_[kTextSize + kViewSlack] = {};
-  // Where the TABs of the line being taken lie, from its start; a scan may write a few past the
-  // last slot.
-  std::uint32_t tabAt_[kMaxFields + 16];
 };
 
 }  // namespace ledger

@@ -136,63 +136,68 @@ static_assert(kAdultRooms[11] == 12 && kAdultRooms[5] == 2 && kAdultRooms[13] ==
 #if defined(__SSE2__)
 constexpr std::size_t kWord = 16;
 using Word = __m128i;
-// The bytes of a word by index, each index less `shift`.
-template <int kShift>
-inline Word IndexWord() {
-  return _mm_setr_epi8(0 - kShift, 1 - kShift, 2 - kShift, 3 - kShift, 4 - kShift, 5 - kShift,
-                       6 - kShift, 7 - kShift, 8 - kShift, 9 - kShift, 10 - kShift, 11 - kShift,
-                       12 - kShift, 13 - kShift, 14 - kShift, 15 - kShift);
+
+// Bytes 0xFF then bytes 0: the 16 from 128 - n on keep the first n bytes of a word.
+struct KeepMasks {
+  unsigned char bytes[256] = {};
+  constexpr KeepMasks() {
+    for (int i = 0; i < 128; ++i) {
+      bytes[i] = 0xFF;
+    }
+  }
+};
+constexpr KeepMasks kKeepMasks;
+
+// Which bytes a word keeps: those before byte `n` of the field, -64 < n < 100.
+using Limit = const unsigned char*;
+inline Limit LimitAt(int n) {
+  return kKeepMasks.bytes + 128 - n;
 }
-// `n` for every byte of a word; -128 <= n < 128.
-inline Word Limit(int n) {
-  return _mm_set1_epi8(static_cast<char>(n));
-}
-inline Word LoadWord(const char* p) {
-  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+inline Word LoadWord(const void* p) {
+  return _mm_loadu_si128(static_cast<const __m128i*>(p));
 }
 inline void StoreWord(unsigned char* p, Word w) {
   _mm_storeu_si128(reinterpret_cast<__m128i*>(p), w);
 }
-// The bytes of `w` whose index, plus `kAt`, is below `limit`; the others zero.
-template <int kAt>
-inline Word KeepBelow(Word w, Word limit) {
-  return _mm_and_si128(w, _mm_cmpgt_epi8(limit, IndexWord<-kAt>()));
+inline Word ZeroWord() {
+  return _mm_setzero_si128();
 }
-// The bytes of `data` whose index is below `limit`, those of `kept` above it, and a zero at it.
-inline Word Splice(Word data, Word kept, Word limit) {
-  const Word index = IndexWord<0>();
-  return _mm_or_si128(_mm_and_si128(data, _mm_cmpgt_epi8(limit, index)),
-                      _mm_and_si128(kept, _mm_cmpgt_epi8(index, limit)));
+// The bytes of `w`, the word at byte `at` of the field, below `limit`; the others zero.
+inline Word KeepBelow(Word w, Limit limit, std::size_t at) {
+  return _mm_and_si128(w, LoadWord(limit + at));
 }
-inline Word NextLimit(Word limit) {
-  return _mm_sub_epi8(limit, _mm_set1_epi8(static_cast<char>(kWord)));
+// The bytes of `data`, the word at byte `at` of the field, below `limit`; those of `kept` past
+// it; and a zero at it.
+inline Word Splice(Word data, Word kept, Limit limit, std::size_t at) {
+  return _mm_or_si128(_mm_and_si128(data, LoadWord(limit + at)),
+                      _mm_andnot_si128(LoadWord(limit + at - 1), kept));
 }
 #else
 constexpr std::size_t kWord = 8;
 using Word = std::uint64_t;
-inline Word Limit(int n) {
-  return static_cast<Word>(static_cast<std::int64_t>(n));
+using Limit = std::int64_t;
+inline Limit LimitAt(int n) {
+  return n;
 }
-inline Word LoadWord(const char* p) {
-  return byte_words::Load(p);
+inline Word LoadWord(const void* p) {
+  return byte_words::Load(static_cast<const char*>(p));
 }
 inline void StoreWord(unsigned char* p, Word w) {
   std::memcpy(p, &w, sizeof w);
+}
+inline Word ZeroWord() {
+  return 0;
 }
 // The low `n` bytes of a word set, for any n.
 inline Word LowBytes(std::int64_t n) {
   return n <= 0 ? 0 : n >= 8 ? ~Word{0} : (Word{1} << (8 * n)) - 1;
 }
-template <int kAt>
-inline Word KeepBelow(Word w, Word limit) {
-  return w & LowBytes(static_cast<std::int64_t>(limit) - kAt);
+inline Word KeepBelow(Word w, Limit limit, std::size_t at) {
+  return w & LowBytes(limit - static_cast<std::int64_t>(at));
 }
-inline Word Splice(Word data, Word kept, Word limit) {
-  const std::int64_t n = static_cast<std::int64_t>(limit);
+inline Word Splice(Word data, Word kept, Limit limit, std::size_t at) {
+  const std::int64_t n = limit - static_cast<std::int64_t>(at);
   return (data & LowBytes(n)) | (kept & ~LowBytes(n + 1));
-}
-inline Word NextLimit(Word limit) {
-  return limit - kWord;
 }
 #endif
 
@@ -290,10 +295,10 @@ static_assert(SegmentsMatch(kAdultSegments, kAdultLayout, kAdultWholeFrom, kAdul
                             kAdultFlagOffset, 2));
 
 template <std::size_t... kWords>
-inline void PutWords(unsigned char* out, const char* in, Word limit,
+inline void PutWords(unsigned char* out, const char* in, Limit limit,
                      std::index_sequence<kWords...>) {
-  (StoreWord(out + kWords * kWord, KeepBelow<static_cast<int>(kWords * kWord)>(
-                                       LoadWord(in + kWords * kWord), limit)),
+  (StoreWord(out + kWords * kWord,
+             KeepBelow(LoadWord(in + kWords * kWord), limit, kWords * kWord)),
    ...);
 }
 
@@ -303,20 +308,26 @@ inline void PutSegment(const FieldViews& fields, unsigned char* record) {
   const std::string_view field = fields.field[kSegment.field];
   const std::size_t kept = field.size() < kSegment.width ? field.size() : kSegment.width;
   PutWords(record + kSegment.at, field.data() + kSegment.from,
-           Limit(static_cast<int>(kept) - static_cast<int>(kSegment.from)),
+           LimitAt(static_cast<int>(kept) - static_cast<int>(kSegment.from)),
            std::make_index_sequence<WordsOf(kSegment)>());
 }
 
 // A whole copy over bytes that hold zeros or an earlier whole copy: the field and its NUL, a
 // word at a time, each word keeping the bytes past the NUL.
 inline void PutWhole(std::string_view field, unsigned char* out) {
-  const char* in = field.data();
-  Word limit = Limit(static_cast<int>(field.size()));
+  const Limit limit = LimitAt(static_cast<int>(field.size()));
   for (std::size_t at = 0; at <= field.size(); at += kWord) {
-    const Word kept = LoadWord(reinterpret_cast<const char*>(out + at));
-    StoreWord(out + at, Splice(LoadWord(in + at), kept, limit));
-    limit = NextLimit(limit);
+    StoreWord(out + at, Splice(LoadWord(field.data() + at), LoadWord(out + at), limit, at));
   }
+}
+
+// Clears the record's bytes from `kFrom` on, the last word overlapping the one before it.
+template <std::size_t kFrom, std::size_t... kWords>
+inline void ClearWords(unsigned char* record, std::index_sequence<kWords...>) {
+  constexpr std::size_t kLast = kRecordSize - kWord;
+  (StoreWord(record + (kFrom + kWords * kWord < kLast ? kFrom + kWords * kWord : kLast),
+             ZeroWord()),
+   ...);
 }
 
 template <const auto& kSegments, std::size_t... kSteps>
@@ -328,7 +339,8 @@ inline void PutSegments(const FieldViews& fields, unsigned char* record,
 template <const auto& kSegments, std::size_t kWholeFrom, const auto& kWholeFields>
 void PutRecord(const FieldViews& fields, unsigned char* record) {
   PutSegments<kSegments>(fields, record, std::make_index_sequence<std::size(kSegments)>());
-  std::memset(record + kWholeFrom, 0, kRecordSize - kWholeFrom);
+  ClearWords<kWholeFrom>(record,
+                         std::make_index_sequence<(kRecordSize - kWholeFrom + kWord - 1) / kWord>());
   for (const Copy& copy : kWholeFields) {
     PutWhole(fields.field[copy.field], record + copy.offset);
   }
