@@ -2,8 +2,10 @@
 // sizes (those the converter writes) in 1 MiB blocks, with no work in between. Each file is
 // replaced as the converter replaces its outputs: written under a temporary name in the same
 // folder, flushed to the disk, renamed over the file, and the folder flushed after the rename.
+// With --earlier it first reads whole each file it is about to replace that is there already,
+// as a run that compares its outputs with their earlier versions must.
 //
-//   io_floor EXPORT_FILE SIZE...
+//   io_floor [--earlier] EXPORT_FILE SIZE...
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -22,9 +24,22 @@ std::string FolderOf(const std::string& path) {
   return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
+std::string NameOf(int index) {
+  return "FLOOR" + std::to_string(index) + ".DAT";
+}
+
+// Reads the whole of `fd` into `block`, a block at a time; the bytes read.
+unsigned long long ReadAll(int fd, std::vector<char>& block) {
+  unsigned long long read = 0;
+  for (ssize_t n; (n = ::read(fd, block.data(), block.size())) > 0;) {
+    read += static_cast<unsigned long long>(n);
+  }
+  return read;
+}
+
 // Writes `size` bytes of `block` into a new version of FLOOR<index>.DAT in `folder`.
 bool Replace(int folder, int index, unsigned long long size, const std::vector<char>& block) {
-  const std::string name = "FLOOR" + std::to_string(index) + ".DAT";
+  const std::string name = NameOf(index);
   const std::string temp = "." + name + "." + std::to_string(getpid()) + ".tmp";
   const int out = openat(folder, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (out < 0) {
@@ -53,29 +68,36 @@ bool Replace(int folder, int index, unsigned long long size, const std::vector<c
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3) {
-    std::fputs("usage: io_floor EXPORT_FILE SIZE...\n", stderr);
+  const bool earlier = argc > 1 && std::string(argv[1]) == "--earlier";
+  const int first = earlier ? 2 : 1;  // the export's argument
+  if (argc < first + 2) {
+    std::fputs("usage: io_floor [--earlier] EXPORT_FILE SIZE...\n", stderr);
     return 2;
   }
   std::vector<char> block(kBlock, 'x');
-  const int in = open(argv[1], O_RDONLY);
+  const int in = open(argv[first], O_RDONLY);
   if (in < 0) {
-    std::perror(argv[1]);
+    std::perror(argv[first]);
     return 1;
   }
-  unsigned long long read = 0;
-  for (ssize_t n; (n = ::read(in, block.data(), kBlock)) > 0;) {
-    read += static_cast<unsigned long long>(n);
-  }
+  const unsigned long long read = ReadAll(in, block);
   close(in);
-  const std::string folderPath = FolderOf(argv[1]);
+  const std::string folderPath = FolderOf(argv[first]);
   const int folder = open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (folder < 0) {
     std::perror(folderPath.c_str());
     return 1;
   }
-  for (int i = 2; i < argc; ++i) {
-    if (!Replace(folder, i - 2, std::strtoull(argv[i], nullptr, 10), block)) {
+  for (int i = first + 1; i < argc; ++i) {
+    const int index = i - first - 1;
+    if (earlier) {
+      const int old = openat(folder, NameOf(index).c_str(), O_RDONLY | O_CLOEXEC);
+      if (old >= 0) {
+        ReadAll(old, block);
+        close(old);
+      }
+    }
+    if (!Replace(folder, index, std::strtoull(argv[i], nullptr, 10), block)) {
       return 1;
     }
   }
