@@ -32,6 +32,7 @@ bool ExportReader::Fill() {
     return false;
   }
   pos_ = 0;
+  markedAt_ = kNotMarked;
   len_ = source_.Read(buffer_, kBufferSize);
   if (len_ == 0) {
     (source_.Failed() ? failed_ : ended_) = true;
@@ -66,19 +67,25 @@ using Marks = std::uint64_t;
 #if defined(__SSE2__)
 constexpr std::size_t kScanBytes = 64;
 constexpr unsigned kMarkBits = 1;
+// The marks of the 16 bytes at `p`, shifted to bytes `kAt` on.
+template <int kAt>
+inline void Scan16(const char* p, Marks& tabs, Marks& ends) {
+  const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + kAt));
+  const Marks tab =
+      static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\t'))));
+  const Marks end = static_cast<unsigned>(
+      _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')),
+                                     _mm_cmpeq_epi8(bytes, _mm_setzero_si128()))));
+  tabs |= tab << kAt;
+  ends |= end << kAt;
+}
 inline void Scan(const char* p, Marks& tabs, Marks& ends) {
-  const __m128i tab = _mm_set1_epi8('\t');
-  const __m128i lf = _mm_set1_epi8('\n');
-  const __m128i nul = _mm_setzero_si128();
   tabs = 0;
   ends = 0;
-  for (int i = 0; i < 4; ++i) {
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
-    tabs |= static_cast<Marks>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, tab))) << (16 * i);
-    ends |= static_cast<Marks>(_mm_movemask_epi8(
-                _mm_or_si128(_mm_cmpeq_epi8(bytes, lf), _mm_cmpeq_epi8(bytes, nul))))
-            << (16 * i);
-  }
+  Scan16<0>(p, tabs, ends);
+  Scan16<16>(p, tabs, ends);
+  Scan16<32>(p, tabs, ends);
+  Scan16<48>(p, tabs, ends);
 }
 #elif defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
 constexpr std::size_t kScanBytes = 8;
@@ -110,33 +117,54 @@ inline std::size_t LowestMark(Marks marks) {
 #endif
 }
 
+// The field from `begin` to `end` as KeepFieldBytes keeps it, with one test for the usual field
+// that ends in no blank.
+inline std::string_view FieldBetween(const char* begin, const char* end) {
+  const std::size_t size = static_cast<std::size_t>(end - begin);
+  if (size - 1 < kFieldBytes && end[-1] != ' ') {
+    return std::string_view(begin, size);
+  }
+  return KeepFieldBytes(std::string_view(begin, size));
+}
+
 }  // namespace
+
+inline void ExportReader::Mark(std::size_t at, std::uint64_t& tabs, std::uint64_t& ends) const {
+  Scan(buffer_ + at, tabs, ends);
+  if (len_ - at < kScanBytes) {
+    const Marks valid = (Marks{1} << ((len_ - at) * kMarkBits)) - 1;
+    tabs &= valid;
+    ends &= valid;
+  }
+}
 
 bool ExportReader::TakeWholeLine(ExportLine& line, FieldViews& fields) {
   const char* const start = buffer_ + pos_;
   const char* const stop = buffer_ + len_;
-  // One pass over the line a block at a time, which the buffer's slack lets run past its data:
-  // each TAB before the byte that ends the text ends a field.
+  // One pass over the buffer a block at a time, which its slack lets run past its data: each
+  // TAB before the byte that ends the line's text ends a field. The block where a line ends is
+  // kept for the next, which mostly begins in it.
+  std::size_t at = pos_ - pos_ % kScanBytes;
+  Marks blockTabs = tabs_;
+  Marks blockEnds = ends_;
+  if (at != markedAt_) {
+    Mark(at, blockTabs, blockEnds);
+  }
+  Marks tabs = blockTabs & (~Marks{0} << ((pos_ - at) * kMarkBits));
+  Marks ends = blockEnds & (~Marks{0} << ((pos_ - at) * kMarkBits));
+  markedAt_ = kNotMarked;
   const char* fieldStart = start;
   int count = 0;
-  const char* end = stop;
-  for (const char* p = start; p < stop; p += kScanBytes) {
-    Marks tabs;
-    Marks ends;
-    Scan(p, tabs, ends);
-    if (static_cast<std::size_t>(stop - p) < kScanBytes) {
-      const Marks valid = (Marks{1} << ((stop - p) * kMarkBits)) - 1;
-      tabs &= valid;
-      ends &= valid;
-    }
+  const char* end;
+  for (;;) {
+    const char* const block = buffer_ + at;
     const Marks first = ends & (0 - ends);
     if (first != 0) {
       tabs &= first - 1;
     }
     for (; tabs != 0; tabs &= tabs - 1) {
-      const char* tab = p + LowestMark(tabs);
-      fields.field[count++] =
-          KeepFieldBytes(std::string_view(fieldStart, static_cast<std::size_t>(tab - fieldStart)));
+      const char* tab = block + LowestMark(tabs);
+      fields.field[count++] = FieldBetween(fieldStart, tab);
       fieldStart = tab + 1;
       if (count == kMaxFields) {
         break;
@@ -148,9 +176,19 @@ bool ExportReader::TakeWholeLine(ExportLine& line, FieldViews& fields) {
       break;
     }
     if (first != 0) {
-      end = p + LowestMark(first);
+      end = block + LowestMark(first);
+      markedAt_ = at;
+      tabs_ = blockTabs;
+      ends_ = blockEnds;
       break;
     }
+    at += kScanBytes;
+    if (at >= len_) {
+      return false;
+    }
+    Mark(at, blockTabs, blockEnds);
+    tabs = blockTabs;
+    ends = blockEnds;
   }
   if (end == stop) {
     return false;
@@ -167,8 +205,7 @@ bool ExportReader::TakeWholeLine(ExportLine& line, FieldViews& fields) {
     --textEnd;  // CR LF reads as LF
   }
   if (count < kMaxFields) {
-    fields.field[count++] = KeepFieldBytes(
-        std::string_view(fieldStart, static_cast<std::size_t>(textEnd - fieldStart)));
+    fields.field[count++] = FieldBetween(fieldStart, textEnd);
   }
   for (int k = count; k < kMaxFields; ++k) {
     fields.field[k] = std::string_view(textEnd, 0);
@@ -338,6 +375,9 @@ std::size_t CountExportLines(std::string_view bytes) {
 }
 
 ScoutsSectionLine ClassifyScoutsSectionLine(std::string_view text) {
+  if (text.size() != 6) {
+    return ScoutsSectionLine::kScout;  // the length of both markers
+  }
   if (EqualsIgnoreAsciiCase(text, "Scouts")) {
     return ScoutsSectionLine::kScoutsMarker;
   }

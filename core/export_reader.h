@@ -2,6 +2,7 @@
 #define LEDGER_CORE_EXPORT_READER_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string_view>
 
@@ -84,12 +85,19 @@ class ExportReader {
   // Points `line` and `fields` at the next line where it lies whole in the buffer, ended by its
   // LF, in one pass over its bytes; false, with nothing taken, otherwise.
   bool TakeWholeLine(ExportLine& line, FieldViews& fields);
+  // Marks the TABs and the ends of text (LF, NUL) of the block of the buffer at `at`.
+  void Mark(std::size_t at, std::uint64_t& tabs, std::uint64_t& ends) const;
+
+  static constexpr std::size_t kNotMarked = ~std::size_t{0};
 
   FileSource file_{nullptr};  // the source of a reader made over a C stream
   ByteSource& source_;
   std::size_t lineNumber_ = 0;
   std::size_t pos_ = 0;
   std::size_t len_ = 0;
+  std::size_t markedAt_ = kNotMarked;  // the block of the buffer that tabs_ and ends_ mark
+  std::uint64_t tabs_ = 0;
+  std::uint64_t ends_ = 0;
   bool ended_ = false;  // end of input or Ctrl-Z reached
   bool failed_ = false;
   FormatFault headerFault_ = FormatFault::kNone;

@@ -358,7 +358,11 @@ std::size_t AdultFieldRoom(int field) {
 }
 
 int AdultFlagOf(std::string_view field) {
-  return EqualsIgnoreAsciiCase(field, "yes") ? 1 : 0;
+  // Or-ing 0x20 folds only 'Y', 'E' and 'S' onto these three lowercase letters.
+  return field.size() == 3 && (field[0] | 0x20) == 'y' && (field[1] | 0x20) == 'e' &&
+                 (field[2] | 0x20) == 's'
+             ? 1
+             : 0;
 }
 
 namespace {
