@@ -73,9 +73,8 @@ inline void Scan16(const char* p, Marks& tabs, Marks& ends) {
   const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + kAt));
   const Marks tab =
       static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\t'))));
-  const Marks end = static_cast<unsigned>(
-      _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')),
-                                     _mm_cmpeq_epi8(bytes, _mm_setzero_si128()))));
+  const Marks end = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(
+      _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(bytes, _mm_setzero_si128()))));
   tabs |= tab << kAt;
   ends |= end << kAt;
 }

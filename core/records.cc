@@ -125,7 +125,6 @@ constexpr std::array<std::size_t, kMaxFields> kAdultRooms = RoomsOf(kAdultLayout
 static_assert(kScoutRooms[0] == 15 && kScoutRooms[9] == 37 && kScoutRooms[6] == kFieldBytes);
 static_assert(kAdultRooms[11] == 12 && kAdultRooms[5] == 2 && kAdultRooms[13] == 0);
 
-
 // Records from padded views, a word at a time with no branch on a field's length: each word of
 // a window is the field's word masked to the bytes it keeps, so a window is written once, its
 // zeros included. The layout's copies become segments in ascending record order; a segment's
@@ -235,14 +234,16 @@ constexpr std::size_t WordsOf(const Segment& s) {
 }
 
 // What the bounded copies of a layout leave in a record byte: byte `index` of `field`, kept when
-// below the field's length and `width`; index == width stands for a zero whatever the field.
+// below the field's length and `width`; or, with index >= width, a zero whatever the field.
+// `written` is false for a byte that nothing writes.
 struct ByteSourceOf {
+  bool written = false;
   int field = 0;
   std::size_t index = 0;
   std::size_t width = 0;
   constexpr bool operator==(const ByteSourceOf& o) const {
-    return (index >= width && o.index >= o.width) ||
-           (field == o.field && index == o.index && width == o.width);
+    return written == o.written && ((index >= width && o.index >= o.width) ||
+                                    (field == o.field && index == o.index && width == o.width));
   }
 };
 
@@ -252,19 +253,19 @@ struct ByteSourceOf {
 // order, with room for a word past their longest.
 template <std::size_t N, std::size_t M, std::size_t W>
 constexpr bool SegmentsMatch(const Segment (&segments)[N], const Copy (&layout)[M],
-                             std::size_t wholeFrom, const Copy (&whole)[W],
-                             std::size_t skipAt = 0, std::size_t skip = 0) {
+                             std::size_t wholeFrom, const Copy (&whole)[W], std::size_t skipAt = 0,
+                             std::size_t skip = 0) {
   for (std::size_t b = 0; b < wholeFrom; ++b) {
-    ByteSourceOf expected{0, 0, 0};
+    ByteSourceOf expected{true, 0, 0, 0};  // the cleared buffer's zero
     for (const Copy& c : layout) {
       if (c.width != kWhole && b >= c.offset && b < c.offset + c.width) {
-        expected = ByteSourceOf{c.field, b - c.offset, c.width};
+        expected = ByteSourceOf{true, c.field, b - c.offset, c.width};
       }
     }
-    ByteSourceOf got{0, 1, 0};  // no segment: a fault unless skipped
+    ByteSourceOf got;
     for (const Segment& s : segments) {
       if (b >= s.at && b < s.end) {
-        got = ByteSourceOf{s.field, s.from + b - s.at, s.width};
+        got = ByteSourceOf{true, s.field, s.from + b - s.at, s.width};
       }
     }
     if (!(b >= skipAt && b < skipAt + skip) && !(got == expected)) {
@@ -280,10 +281,10 @@ constexpr bool SegmentsMatch(const Segment (&segments)[N], const Copy (&layout)[
   }
   std::size_t next = 0;
   for (const Copy& c : layout) {
-    if (c.width != kWhole ? c.offset + c.width > wholeFrom
-                          : next == W || whole[next].field != c.field ||
-                                whole[next].offset != c.offset || c.offset < wholeFrom ||
-                                c.offset + kFieldWidth + kWord > kRecordSize) {
+    if (c.width != kWhole
+            ? c.offset + c.width > wholeFrom
+            : next == W || whole[next].field != c.field || whole[next].offset != c.offset ||
+                  c.offset < wholeFrom || c.offset + kFieldWidth + kWord > kRecordSize) {
       return false;
     }
     next += c.width == kWhole ? 1 : 0;
@@ -297,8 +298,7 @@ static_assert(SegmentsMatch(kAdultSegments, kAdultLayout, kAdultWholeFrom, kAdul
 template <std::size_t... kWords>
 inline void PutWords(unsigned char* out, const char* in, Limit limit,
                      std::index_sequence<kWords...>) {
-  (StoreWord(out + kWords * kWord,
-             KeepBelow(LoadWord(in + kWords * kWord), limit, kWords * kWord)),
+  (StoreWord(out + kWords * kWord, KeepBelow(LoadWord(in + kWords * kWord), limit, kWords * kWord)),
    ...);
 }
 
@@ -339,8 +339,8 @@ inline void PutSegments(const FieldViews& fields, unsigned char* record,
 template <const auto& kSegments, std::size_t kWholeFrom, const auto& kWholeFields>
 void PutRecord(const FieldViews& fields, unsigned char* record) {
   PutSegments<kSegments>(fields, record, std::make_index_sequence<std::size(kSegments)>());
-  ClearWords<kWholeFrom>(record,
-                         std::make_index_sequence<(kRecordSize - kWholeFrom + kWord - 1) / kWord>());
+  ClearWords<kWholeFrom>(
+      record, std::make_index_sequence<(kRecordSize - kWholeFrom + kWord - 1) / kWord>());
   for (const Copy& copy : kWholeFields) {
     PutWhole(fields.field[copy.field], record + copy.offset);
   }
