@@ -106,7 +106,7 @@ inline void Scan(const char* p, Marks& tabs, Marks& ends) {
 // The byte of the lowest mark; `marks` is not 0.
 inline std::size_t LowestMark(Marks marks) {
 #if defined(__GNUC__)
-  return static_cast<std::size_t>(__builtin_ctzll(marks)) / kMarkBits;
+  return static_cast<unsigned>(__builtin_ctzll(marks)) / kMarkBits;
 #else
   std::size_t bit = 0;
   for (; (marks & 1) == 0; marks >>= 1) {
@@ -153,7 +153,8 @@ bool ExportReader::TakeWholeLine(ExportLine& line, FieldViews& fields) {
   Marks ends = blockEnds & (~Marks{0} << ((pos_ - at) * kMarkBits));
   markedAt_ = kNotMarked;
   const char* fieldStart = start;
-  int count = 0;
+  std::string_view* field = fields.field;
+  std::string_view* const lastField = fields.field + kMaxFields - 1;
   const char* end;
   for (;;) {
     const char* const block = buffer_ + at;
@@ -163,13 +164,13 @@ bool ExportReader::TakeWholeLine(ExportLine& line, FieldViews& fields) {
     }
     for (; tabs != 0; tabs &= tabs - 1) {
       const char* tab = block + LowestMark(tabs);
-      fields.field[count++] = FieldBetween(fieldStart, tab);
+      *field = FieldBetween(fieldStart, tab);
       fieldStart = tab + 1;
-      if (count == kMaxFields) {
+      if (field++ == lastField) {
         break;
       }
     }
-    if (count == kMaxFields) {
+    if (field > lastField) {
       // Nothing after the last slot's TAB is a field: only the text's end is looked for.
       end = byte_words::FindEither(fieldStart, stop, '\n', '\0');
       break;
@@ -203,11 +204,11 @@ bool ExportReader::TakeWholeLine(ExportLine& line, FieldViews& fields) {
   } else if (end > start && end[-1] == '\r') {
     --textEnd;  // CR LF reads as LF
   }
-  if (count < kMaxFields) {
-    fields.field[count++] = FieldBetween(fieldStart, textEnd);
+  if (field <= lastField) {
+    *field++ = FieldBetween(fieldStart, textEnd);
   }
-  for (int k = count; k < kMaxFields; ++k) {
-    fields.field[k] = std::string_view(textEnd, 0);
+  for (; field <= lastField; ++field) {
+    *field = std::string_view(textEnd, 0);
   }
   fields.padded = true;
   line.text = std::string_view(start, static_cast<std::size_t>(textEnd - start));
