@@ -266,6 +266,10 @@ ReadResult ExportReader::Next(ExportLine& line, FieldViews& fields) {
     ++lineNumber_;
     return ReadResult::kLine;
   }
+  return NextByBytes(line, fields);
+}
+
+ReadResult ExportReader::NextByBytes(ExportLine& line, FieldViews& fields) {
   std::size_t n = 0;
   int field = 0;
   std::size_t fieldLength = 0;

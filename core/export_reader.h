@@ -85,6 +85,8 @@ class ExportReader {
   // Points `line` and `fields` at the next line where it lies whole in the buffer, ended by its
   // LF, in one pass over its bytes; false, with nothing taken, otherwise.
   bool TakeWholeLine(ExportLine& line, FieldViews& fields);
+  // Next() for a line that does not lie whole in the buffer, a byte at a time.
+  ReadResult NextByBytes(ExportLine& line, FieldViews& fields);
   // Marks the TABs and the ends of text (LF, NUL) of the block of the buffer at `at`.
   void Mark(std::size_t at, std::uint64_t& tabs, std::uint64_t& ends) const;
 
