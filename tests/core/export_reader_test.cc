@@ -8,6 +8,7 @@
 #endif
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -60,9 +61,17 @@ std::vector<Line> ReadAll(const std::string& bytes) {
   {
     ExportReader reader(file);
     ExportLine line;
+    FieldViews fields;
     ReadResult result;
-    while ((result = reader.Next(line)) == ReadResult::kLine) {
+    while ((result = reader.Next(line, fields)) == ReadResult::kLine) {
       lines.push_back({Fields(line.text), line.endsWithLineFeed, line.hasNul});
+      // The fields that come with the line are those of its text, split on their own.
+      FieldViews split;
+      SplitFieldViews(line.text, split);
+      EXPECT_TRUE(fields.padded);
+      for (int k = 0; k < kMaxFields; ++k) {
+        EXPECT_EQ(split.field[k], fields.field[k]) << "field " << k << " of line " << lines.size();
+      }
     }
     EXPECT_EQ(ReadResult::kEnd, result);
     EXPECT_EQ(ReadResult::kEnd, reader.Next(line));  // the end stays the end
@@ -207,10 +216,10 @@ TEST(ExportReaderTest, AReadErrorIsNotTheEndOfTheInput) {
 }
 #endif
 
-// The limits cut a line the same way wherever its bytes fall in the machine words the reader
-// scans: fields around 48 and 99 bytes, the twentieth field, and a NUL at each place.
+// The limits cut a line the same way wherever its bytes fall in the blocks the reader scans:
+// fields around 48 and 99 bytes, the twentieth field, and a NUL at each place.
 TEST(ExportReaderTest, LimitsHoldAtEveryAlignment) {
-  for (std::size_t shift = 0; shift < 16; ++shift) {
+  for (std::size_t shift = 0; shift < 66; shift += shift < 16 || shift > 60 ? 1 : 7) {
     const std::string prefix(shift, 'p');
     SCOPED_TRACE("shifted by " + std::to_string(shift));
     for (std::size_t length : {47u, 48u, 49u, 95u, 98u, 99u, 100u, 101u, 150u}) {
@@ -231,6 +240,39 @@ TEST(ExportReaderTest, LimitsHoldAtEveryAlignment) {
       EXPECT_EQ((Lines{{text.substr(0, at), true, true}}), ReadAll(withNul + "\n"));
     }
   }
+}
+
+// Lines of every length up to three blocks of the scan, one after another so that they begin at
+// every place of a block and of the read buffer, with TABs, blanks, CRs and NULs here and there.
+TEST(ExportReaderTest, LinesEndAndSplitWhereverTheyFall) {
+  std::uint32_t seed = 1;
+  const auto next = [&seed](std::uint32_t bound) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % bound;
+  };
+  std::string bytes;
+  Lines expected;
+  while (bytes.size() < 200000) {
+    const std::uint32_t tabs = next(2) == 0 ? 1 : 6;  // in 40: long fields or short ones
+    std::string raw;
+    for (std::size_t k = next(200); k > 0; --k) {
+      const std::uint32_t pick = next(40);
+      raw += pick < tabs  ? '\t'
+             : pick < 9   ? ' '
+             : pick == 9  ? '\r'
+             : pick == 10 ? (next(20) == 0 ? '\0' : 'n')
+                          : static_cast<char>('a' + pick % 26);
+    }
+    raw += next(3) == 0 ? "\r\n" : "\n";
+    bytes += raw;
+    const std::size_t nul = raw.find('\0');
+    std::string text = raw.substr(0, std::min(nul, raw.size() - 1));
+    if (nul == std::string::npos && !text.empty() && text.back() == '\r') {
+      text.pop_back();
+    }
+    expected.push_back({Fields(text), true, nul != std::string::npos});
+  }
+  EXPECT_EQ(expected, ReadAll(bytes));
 }
 
 }  // namespace
