@@ -129,14 +129,8 @@ static_assert(kAdultRooms[11] == 12 && kAdultRooms[5] == 2 && kAdultRooms[13] ==
 // a window is the field's word masked to the bytes it keeps, so a window is written once, its
 // zeros included. The layout's copies become segments in ascending record order; a segment's
 // words may run past its end, with zeros only, into bytes that a later segment writes.
-#if defined(__SSE2__) || (defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__)
-#define LEDGER_WORD_RECORDS 1
 
-#if defined(__SSE2__)
-constexpr std::size_t kWord = 16;
-using Word = __m128i;
-
-// Bytes 0xFF then bytes 0: the 16 from 128 - n on keep the first n bytes of a word.
+// Bytes 0xFF then bytes 0: the word from 128 - n on keeps the first n bytes of a word.
 struct KeepMasks {
   unsigned char bytes[256] = {};
   constexpr KeepMasks() {
@@ -152,6 +146,10 @@ using Limit = const unsigned char*;
 inline Limit LimitAt(int n) {
   return kKeepMasks.bytes + 128 - n;
 }
+
+#if defined(__SSE2__)
+constexpr std::size_t kWord = 16;
+using Word = __m128i;
 inline Word LoadWord(const void* p) {
   return _mm_loadu_si128(static_cast<const __m128i*>(p));
 }
@@ -161,23 +159,19 @@ inline void StoreWord(unsigned char* p, Word w) {
 inline Word ZeroWord() {
   return _mm_setzero_si128();
 }
-// The bytes of `w`, the word at byte `at` of the field, below `limit`; the others zero.
-inline Word KeepBelow(Word w, Limit limit, std::size_t at) {
-  return _mm_and_si128(w, LoadWord(limit + at));
+inline Word And(Word a, Word b) {
+  return _mm_and_si128(a, b);
 }
-// The bytes of `data`, the word at byte `at` of the field, below `limit`; those of `kept` past
-// it; and a zero at it.
-inline Word Splice(Word data, Word kept, Limit limit, std::size_t at) {
-  return _mm_or_si128(_mm_and_si128(data, LoadWord(limit + at)),
-                      _mm_andnot_si128(LoadWord(limit + at - 1), kept));
+// The bytes of `b` where `a` has none.
+inline Word AndNot(Word a, Word b) {
+  return _mm_andnot_si128(a, b);
+}
+inline Word Or(Word a, Word b) {
+  return _mm_or_si128(a, b);
 }
 #else
 constexpr std::size_t kWord = 8;
 using Word = std::uint64_t;
-using Limit = std::int64_t;
-inline Limit LimitAt(int n) {
-  return n;
-}
 inline Word LoadWord(const void* p) {
   return byte_words::Load(static_cast<const char*>(p));
 }
@@ -187,18 +181,27 @@ inline void StoreWord(unsigned char* p, Word w) {
 inline Word ZeroWord() {
   return 0;
 }
-// The low `n` bytes of a word set, for any n.
-inline Word LowBytes(std::int64_t n) {
-  return n <= 0 ? 0 : n >= 8 ? ~Word{0} : (Word{1} << (8 * n)) - 1;
+inline Word And(Word a, Word b) {
+  return a & b;
 }
-inline Word KeepBelow(Word w, Limit limit, std::size_t at) {
-  return w & LowBytes(limit - static_cast<std::int64_t>(at));
+inline Word AndNot(Word a, Word b) {
+  return ~a & b;
 }
-inline Word Splice(Word data, Word kept, Limit limit, std::size_t at) {
-  const std::int64_t n = limit - static_cast<std::int64_t>(at);
-  return (data & LowBytes(n)) | (kept & ~LowBytes(n + 1));
+inline Word Or(Word a, Word b) {
+  return a | b;
 }
 #endif
+
+// The bytes of `w`, the word at byte `at` of the field, below `limit`; the others zero.
+inline Word KeepBelow(Word w, Limit limit, std::size_t at) {
+  return And(w, LoadWord(limit + at));
+}
+
+// The bytes of `data`, the word at byte `at` of the field, below `limit`; those of `kept` past
+// it; and a zero at it.
+inline Word Splice(Word data, Word kept, Limit limit, std::size_t at) {
+  return Or(And(data, LoadWord(limit + at)), AndNot(LoadWord(limit + at - 1), kept));
+}
 
 // Record bytes [at, end) hold field bytes [from, from + end - at), or zero past the field's
 // first `width` bytes.
@@ -345,7 +348,6 @@ void PutRecord(const FieldViews& fields, unsigned char* record) {
     PutWhole(fields.field[copy.field], record + copy.offset);
   }
 }
-#endif
 
 }  // namespace
 
@@ -392,25 +394,19 @@ const char* AdultFlagWord(std::string_view field) {
 }
 
 void BuildScoutRecord(const FieldViews& fields, ScoutRecord& record) {
-#if defined(LEDGER_WORD_RECORDS)
   if (fields.padded) {
     PutRecord<kScoutSegments, kScoutWholeFrom, kScoutWhole>(fields, record.bytes);
-    return;
+  } else {
+    ApplyLayout<kScoutLayout>(fields, record.bytes);
   }
-#endif
-  ApplyLayout<kScoutLayout>(fields, record.bytes);
 }
 
 void BuildAdultRecord(const FieldViews& fields, AdultRecord& record) {
-#if defined(LEDGER_WORD_RECORDS)
   if (fields.padded) {
     PutRecord<kAdultSegments, kAdultWholeFrom, kAdultWhole>(fields, record.bytes);
   } else {
     ApplyLayout<kAdultLayout>(fields, record.bytes);
   }
-#else
-  ApplyLayout<kAdultLayout>(fields, record.bytes);
-#endif
   // A 16-bit little-endian word.
   record.bytes[kAdultFlagOffset] =
       static_cast<unsigned char>(AdultFlagOf(fields.field[kAdultFlagField]));
