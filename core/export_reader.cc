@@ -87,12 +87,22 @@ inline void Scan(const char* p, Marks& tabs, Marks& ends) {
   Scan16<48>(p, tabs, ends);
 }
 #elif defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-constexpr std::size_t kScanBytes = 8;
-constexpr unsigned kMarkBits = 8;
+constexpr std::size_t kScanBytes = 64;
+constexpr unsigned kMarkBits = 1;
+// The high bits of the bytes of a word's marks as its low eight bits, the first byte's lowest:
+// each lands on a bit of its own in the product's top byte, with no carry between them.
+inline Marks GatherMarks(std::uint64_t marks) {
+  return ((marks >> 7) * 0x0102040810204080u) >> 56;
+}
 inline void Scan(const char* p, Marks& tabs, Marks& ends) {
-  const std::uint64_t word = byte_words::Load(p);
-  tabs = byte_words::MarkBytes(word, '\t');
-  ends = byte_words::MarkBytes(word, '\n') | byte_words::MarkBytes(word, '\0');
+  tabs = 0;
+  ends = 0;
+  for (int i = 0; i < 8; ++i) {
+    const std::uint64_t word = byte_words::Load(p + 8 * i);
+    tabs |= GatherMarks(byte_words::MarkBytes(word, '\t')) << (8 * i);
+    ends |= GatherMarks(byte_words::MarkBytes(word, '\n') | byte_words::MarkBytes(word, '\0'))
+            << (8 * i);
+  }
 }
 #else
 constexpr std::size_t kScanBytes = 1;
