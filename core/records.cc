@@ -315,12 +315,31 @@ inline void PutSegment(const FieldViews& fields, unsigned char* record) {
            std::make_index_sequence<WordsOf(kSegment)>());
 }
 
-// A whole copy over bytes that hold zeros or an earlier whole copy: the field and its NUL, a
-// word at a time, each word keeping the bytes past the NUL.
-inline void PutWhole(std::string_view field, unsigned char* out) {
-  const Limit limit = LimitAt(static_cast<int>(field.size()));
-  for (std::size_t at = 0; at <= field.size(); at += kWord) {
-    StoreWord(out + at, Splice(LoadWord(field.data() + at), LoadWord(out + at), limit, at));
+// The two whole copies over cleared bytes: the first field and its NUL, then the second field
+// and its NUL over it. The second's words take what they keep of the first from the first field
+// itself: read back from the record, they would wait for the first's stores to land.
+template <const auto& kWhole>
+inline void PutWholeCopies(const FieldViews& fields, unsigned char* record) {
+  static_assert(std::size(kWhole) == 2 && kWhole[1].offset > kWhole[0].offset);
+  constexpr int kShift = static_cast<int>(kWhole[1].offset - kWhole[0].offset);
+  const std::string_view first = fields.field[kWhole[0].field];
+  const std::string_view second = fields.field[kWhole[1].field];
+  const int firstSize = static_cast<int>(first.size());
+  const Limit firstLimit = LimitAt(firstSize);
+  for (std::size_t at = 0; at <= first.size(); at += kWord) {
+    StoreWord(record + kWhole[0].offset + at,
+              KeepBelow(LoadWord(first.data() + at), firstLimit, at));
+  }
+  const Limit secondLimit = LimitAt(static_cast<int>(second.size()));
+  const Limit underLimit = LimitAt(firstSize - kShift);
+  for (std::size_t at = 0; at <= second.size(); at += kWord) {
+    // Where nothing of the first lies under the word, its mask keeps nothing, and the word is
+    // read from the first's end, within the view's slack.
+    const int from =
+        kShift + static_cast<int>(at) < firstSize ? kShift + static_cast<int>(at) : firstSize;
+    const Word under = KeepBelow(LoadWord(first.data() + from), underLimit, at);
+    StoreWord(record + kWhole[1].offset + at,
+              Splice(LoadWord(second.data() + at), under, secondLimit, at));
   }
 }
 
@@ -344,9 +363,7 @@ void PutRecord(const FieldViews& fields, unsigned char* record) {
   PutSegments<kSegments>(fields, record, std::make_index_sequence<std::size(kSegments)>());
   ClearWords<kWholeFrom>(
       record, std::make_index_sequence<(kRecordSize - kWholeFrom + kWord - 1) / kWord>());
-  for (const Copy& copy : kWholeFields) {
-    PutWhole(fields.field[copy.field], record + copy.offset);
-  }
+  PutWholeCopies<kWholeFields>(fields, record);
 }
 
 }  // namespace
