@@ -65,6 +65,7 @@ bool EarlierRecords::Load(RecordSource* source) {
   sorted_.clear();
   taken_.clear();
   paired_.clear();
+  cacheCount_ = 0;
   if (source == nullptr) {
     return true;
   }
@@ -74,15 +75,16 @@ bool EarlierRecords::Load(RecordSource* source) {
   }
   const auto count = static_cast<std::size_t>(size / kRecordSize);
   keys_.resize(count);
-  std::vector<unsigned char> block(kLoadRecords * kRecordSize);
+  cache_.resize(kLoadRecords * kRecordSize);
+  cacheCount_ = 0;
   for (std::size_t first = 0; first < count; first += kLoadRecords) {
     const std::size_t n = std::min(kLoadRecords, count - first);
-    if (!source->ReadAt(static_cast<unsigned long long>(first) * kRecordSize, block.data(),
+    if (!source->ReadAt(static_cast<unsigned long long>(first) * kRecordSize, cache_.data(),
                         n * kRecordSize)) {
       return false;
     }
     for (std::size_t i = 0; i < n; ++i) {
-      KeyOf(block.data() + i * kRecordSize, keys_[first + i].bytes);
+      KeyOf(cache_.data() + i * kRecordSize, keys_[first + i].bytes);
     }
   }
   sorted_.resize(count);
@@ -115,8 +117,21 @@ std::size_t EarlierRecords::Pair(const unsigned char (&key)[16]) {
 }
 
 bool EarlierRecords::Read(std::size_t index, unsigned char* record) {
-  return source_ != nullptr &&
-         source_->ReadAt(static_cast<unsigned long long>(index) * kRecordSize, record, kRecordSize);
+  if (index - cacheFirst_ >= cacheCount_ || cacheCount_ == 0) {
+    if (source_ == nullptr || index >= keys_.size()) {
+      return false;
+    }
+    const std::size_t n = std::min(kLoadRecords, keys_.size() - index);
+    cacheCount_ = 0;
+    if (!source_->ReadAt(static_cast<unsigned long long>(index) * kRecordSize, cache_.data(),
+                         n * kRecordSize)) {
+      return false;
+    }
+    cacheFirst_ = index;
+    cacheCount_ = n;
+  }
+  std::memcpy(record, cache_.data() + (index - cacheFirst_) * kRecordSize, kRecordSize);
+  return true;
 }
 
 void EarlierRecords::Done() {
@@ -124,6 +139,7 @@ void EarlierRecords::Done() {
     source_->Done();
     source_ = nullptr;
   }
+  cacheCount_ = 0;
 }
 
 RecordComparison::RecordComparison(ChangeListener* listener)

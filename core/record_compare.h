@@ -132,6 +132,11 @@ class EarlierRecords {
   std::vector<std::uint32_t> sorted_;  // record indices by key, then index
   std::vector<std::uint32_t> taken_;   // at a key's first place in sorted_: how many are paired
   std::vector<unsigned char> paired_;  // by record index
+  // A block of the file's records read at once: members mostly pair in file order, and one read
+  // a record would cost a system call each.
+  std::vector<unsigned char> cache_;
+  std::size_t cacheFirst_ = 0;  // the index of the cache's first record
+  std::size_t cacheCount_ = 0;  // how many records it holds
 };
 
 // Compares the records a conversion writes with the record files it replaces, kind by kind, as
