@@ -109,9 +109,9 @@ class StringReceiver final : public OutputReceiver {
 }  // namespace
 
 bool ConvertExportBytes(std::string_view exportBytes, OutputReceiver& receiver, NoticeSink& sink,
-                        MemberListener* alongside) {
+                        MemberListener* alongside, RecordComparison* comparison) {
   ReceiverFiles files(exportBytes, receiver);
-  return RunConversion(files, sink, alongside);
+  return RunConversion(files, sink, alongside, comparison);
 }
 
 bool ConvertExportBytes(std::string_view exportBytes, MemoryOutputs& outputs, NoticeSink& sink) {

@@ -8,6 +8,7 @@
 #include "core/convert_run.h"
 #include "core/export_walk.h"
 #include "core/notice.h"
+#include "core/record_compare.h"
 
 namespace ledger {
 
@@ -36,10 +37,12 @@ class OutputReceiver {
 // Converts the export held in `exportBytes` with exactly the file conversion's rules, handing
 // the outputs to `receiver` as they are written, and exactly one notice to `sink`. Returns
 // whether the conversion completed; only then are all three files kept. `alongside`, when given,
-// is told of the same read of the export (the check of a preview). Never throws: running out of
-// memory gives the out-of-memory notice.
+// is told of the same read of the export (the check of a preview), and so is `comparison`, when
+// given, loaded with the earlier record files, whose paragraph the success notice then carries.
+// Never throws: running out of memory gives the out-of-memory notice.
 bool ConvertExportBytes(std::string_view exportBytes, OutputReceiver& receiver, NoticeSink& sink,
-                        MemberListener* alongside = nullptr);
+                        MemberListener* alongside = nullptr,
+                        RecordComparison* comparison = nullptr);
 
 // ConvertExportBytes into strings: `outputs` hold the three files only when the conversion
 // completed, and are cleared otherwise.

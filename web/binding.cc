@@ -558,38 +558,6 @@ double RunBytes(std::size_t size, std::size_t lines) {
                   PreviewBytes(static_cast<double>(size), static_cast<double>(lines)));
 }
 
-// The run's files: the export read from the module's memory, the outputs handed to a receiver.
-class PageFiles final : public ledger::RunFiles {
- public:
-  PageFiles(std::string_view exportBytes, ledger::OutputReceiver& receiver)
-      : source_(exportBytes), receiver_(receiver) {}
-  ledger::OutputSink* Create(ledger::OutputFile file) override {
-    receiver_.Begin(file);
-    sinks_[static_cast<int>(file)].file = file;
-    sinks_[static_cast<int>(file)].receiver = &receiver_;
-    return &sinks_[static_cast<int>(file)];
-  }
-  bool Commit(ledger::OutputFile file) override { return receiver_.Keep(file); }
-  void Abandon(ledger::OutputFile file) override { receiver_.Drop(file); }
-  ledger::ByteSource* OpenExport() override { return &source_; }
-  std::string OutputName(ledger::OutputFile file) const override {
-    return ledger::OutputFileName(file);
-  }
-  std::string ExportName() const override { return "Ledger.txt"; }
-
- private:
-  struct Sink final : ledger::OutputSink {
-    bool Write(const void* data, std::size_t size) override {
-      return receiver->Take(file, static_cast<const char*>(data), size);
-    }
-    ledger::OutputReceiver* receiver = nullptr;
-    ledger::OutputFile file = ledger::OutputFile::kVersion;
-  };
-  ledger::MemorySource source_;
-  ledger::OutputReceiver& receiver_;
-  Sink sinks_[3];
-};
-
 // Bytes of the module's memory as a Uint8Array of JavaScript's own.
 val BytesOf(std::string_view bytes) {
   return val::global("Uint8Array")
@@ -752,16 +720,15 @@ RunValue Convert(std::uintptr_t address, std::size_t size, double room, val outp
     }
   }
   CallbackReceiver receiver(std::move(output));
-  PageFiles files(bytes, receiver);
   ledger::RecordComparison* compared = loaded ? &comparison : nullptr;
   if (builder) {
     ledger::ExportCheck check(*builder);
-    run.completed = ledger::RunConversion(files, sink, &check, compared);
+    run.completed = ledger::ConvertExportBytes(bytes, receiver, sink, &check, compared);
     if (run.completed) {
       run.preview = builder->Value(check.counts());
     }
   } else {
-    run.completed = ledger::RunConversion(files, sink, nullptr, compared);
+    run.completed = ledger::ConvertExportBytes(bytes, receiver, sink, nullptr, compared);
   }
   run.notice = ValueOf(notice);
   run.crcs = receiver.Crcs();
