@@ -581,23 +581,14 @@ class ChangeList final : public ledger::ChangeListener {
     if (Full(added_)) {
       return;
     }
-    val member = val::object();
-    member.set("kind", KindName(kind));
-    member.set("number", number);
-    member.set("line", line);
-    member.set("key", BytesOf(key));
-    added_.call<void>("push", member);
+    added_.call<void>("push", NewMember(kind, number, line, key));
   }
   void OnChanged(ledger::MemberKind kind, std::size_t number, std::size_t line,
                  std::string_view key, const ledger::ChangedField* fields, int count) override {
     if (Full(changed_)) {
       return;
     }
-    val member = val::object();
-    member.set("kind", KindName(kind));
-    member.set("number", number);
-    member.set("line", line);
-    member.set("key", BytesOf(key));
+    val member = NewMember(kind, number, line, key);
     val changes = val::array();
     for (int i = 0; i < count; ++i) {
       val field = val::object();
@@ -644,6 +635,17 @@ class ChangeList final : public ledger::ChangeListener {
   }
 
  private:
+  // A new member of the export as the lists hold it.
+  static val NewMember(ledger::MemberKind kind, std::size_t number, std::size_t line,
+                       std::string_view key) {
+    val member = val::object();
+    member.set("kind", KindName(kind));
+    member.set("number", number);
+    member.set("line", line);
+    member.set("key", BytesOf(key));
+    return member;
+  }
+
   bool Full(const val& list) {
     if (list["length"].as<std::size_t>() < kListed) {
       return false;
